@@ -1,0 +1,139 @@
+#include "app/Preferences.h"
+
+#include "app/Config.h"
+#include "app/DataCheck.h"
+#include "app/Logging.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QSettings>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+bool readJson(QIODevice &device, QSettings::SettingsMap &map)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(device.readAll(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        // Reading as empty (rather than failing) lets the next write replace the file cleanly.
+        qCWarning(lcSettings) << "Preferences file is not a JSON object, reading it as empty:"
+                              << error.errorString();
+        return true;
+    }
+    const QJsonObject object = document.object();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        map.insert(it.key(), it.value().toVariant());
+    return true;
+}
+
+bool writeJson(QIODevice &device, const QSettings::SettingsMap &map)
+{
+    QJsonObject object;
+    for (auto it = map.begin(); it != map.end(); ++it)
+        object.insert(it.key(), QJsonValue::fromVariant(it.value()));
+    const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
+    return device.write(bytes) == bytes.size();
+}
+
+QSettings::Format jsonFormat()
+{
+    static const QSettings::Format format = QSettings::registerFormat(u"json"_s, readJson, writeJson);
+    return format;
+}
+
+// Creates the folder (0700) and an empty file (0600) before the first write, so the token it
+// will hold is never readable by others; the atomic writer keeps the permissions of the file it
+// replaces.
+void prepareFile(const QString &path)
+{
+    const QFileInfo info(path);
+    QDir dir = info.absoluteDir();
+    if (!dir.exists()) {
+        dir.mkpath(u"."_s);
+        ::chmod(QFile::encodeName(dir.absolutePath()).constData(), 0700);
+    }
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+}
+
+struct Store
+{
+    QString path;
+    std::unique_ptr<QSettings> settings;
+};
+
+Store &current()
+{
+    static Store instance;
+    return instance;
+}
+
+QSettings &store()
+{
+    Store &current = ::current();
+    const QString path = Config::settingsFile();
+    if (!current.settings || current.path != path) {
+        current.settings.reset();
+        prepareFile(path);
+        current.path = path;
+        current.settings = std::make_unique<QSettings>(path, jsonFormat());
+        current.settings->setFallbacksEnabled(false);
+    }
+    return *current.settings;
+}
+
+} // namespace
+
+QVariant Preferences::value(const QString &key)
+{
+    return store().value(key);
+}
+
+void Preferences::setValue(const QString &key, const QVariant &value)
+{
+    store().setValue(key, value);
+}
+
+void Preferences::remove(const QString &key)
+{
+    store().remove(key);
+}
+
+bool Preferences::flush()
+{
+    QSettings &settings = store();
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        qCWarning(lcSettings) << "Could not write the preferences file" << settings.fileName();
+        return false;
+    }
+    return true;
+}
+
+int Preferences::intValue(const QString &key)
+{
+    return DataCheck::intValue(value(key));
+}
+
+void Preferences::reload()
+{
+    // Flushing first keeps what was set; the next access opens the configured file anew.
+    if (current().settings)
+        current().settings->sync();
+    current().settings.reset();
+}

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, every Debian 12 package that the build, the tests and the programs need.
+# Idempotent and quick when everything is present: only missing packages are installed.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ pkg-config file
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-qpa-plugins libgl-dev libxkbcommon-dev
+    libplist-dev libzip-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
+    # tools the program runs, and the real tools the tests make their fixtures with
+    aapt android-framework-res libimobiledevice-utils libplist-utils zip unzip openssl curl sqlite3
+    # desktop tests and screenshots: virtual display, session bus, notification service, tray host
+    xvfb xauth dbus dbus-x11 notification-daemon xdotool imagemagick trayer fonts-wqy-microhei
+    # proxy tests, fuzzing and sanitizers
+    tinyproxy clang libclang-rt-14-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "bootstrap: all ${#packages[@]} packages present"
+    exit 0
+fi
+
+echo "bootstrap: installing ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Configures (once) and builds the project into ${QUILLO_BUILD_DIR:-build}.
+# In CI (CI=true) warnings are errors.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${QUILLO_BUILD_DIR:-build}
+
+if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+    options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    if [ "${CI:-}" = "true" ]; then
+        options+=(-DQUILLO_WERROR=ON)
+    fi
+    if command -v ccache >/dev/null 2>&1; then
+        options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    fi
+    cmake -S . -B "$build_dir" "${options[@]}" ${QUILLO_CMAKE_OPTIONS:-}
+fi
+cmake --build "$build_dir" --parallel "$(nproc)"

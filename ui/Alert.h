@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+// Alerts of the desktop program. A sheet is attached to a window (window-modal) and reports the
+// pressed button to its completion; a modal alert blocks the whole application until closed.
+// Buttons are given first to last; the first is the default. With no buttons the alert has one
+// default button, "确定".
+//
+// Test hooks: setNextAnswer() queues the answer of the next alert, which is then recorded but not
+// shown (a sheet's completion still runs asynchronously). In test mode a modal alert without a
+// queued answer is answered with its first button, so a test never blocks; a sheet without a
+// queued answer is shown for real (object name "alert", buttons "alertButton0", "alertButton1"...). history() lists the texts of every alert since the last clearHistory().
+class Alert final
+{
+public:
+    static void sheet(QWidget *window, const QString &text, const QStringList &buttons = {},
+                      std::function<void(int)> done = {}, const QString &informativeText = {});
+    static int modal(const QString &text, const QStringList &buttons = {}, const QString &informativeText = {});
+
+    static void setTestMode(bool on);
+    static void setNextAnswer(int buttonIndex);
+    static QStringList history();
+    static void clearHistory();
+};
