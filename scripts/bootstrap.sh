@@ -10,6 +10,7 @@ packages=(
     libplist-dev libzip-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
     # tools the program runs, and the real tools the tests make their fixtures with
     aapt android-framework-res libimobiledevice-utils libplist-utils zip unzip openssl curl sqlite3
+    zbar-tools  # reads the QR code of the download page in the service's tests
     # desktop tests and screenshots: virtual display, session bus, notification service, tray host
     xvfb xauth dbus dbus-x11 notification-daemon xdotool imagemagick trayer fonts-wqy-microhei
     # proxy tests, fuzzing and sanitizers
