@@ -3,12 +3,14 @@
 #include <QAbstractListModel>
 #include <QList>
 #include <QStringList>
-#include <QStringMatcher>
 
 // The entries of one device log viewer and its search. Every entry received since the last
-// clearing is kept in logContentList; while a search text is active, filteredLogContentList holds
+// clearing is kept in logContentList; while a search text is active, the filtered list holds
 // those that contain it (plain, case-sensitive substring), in the same order. The model's rows
 // are the shown list: the filtered list while searching, the whole list otherwise.
+//
+// The filtered list is kept as positions in logContentList (both only grow, and are emptied
+// together), so that filtering a million entries copies no text.
 class DeviceLogModel final : public QAbstractListModel
 {
     Q_OBJECT
@@ -19,11 +21,14 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
     const QStringList &logContentList() const { return m_logContentList; }
-    const QStringList &filteredLogContentList() const { return m_filteredLogContentList; }
-    const QStringList &shownList() const { return m_isSearchMode ? m_filteredLogContentList : m_logContentList; }
+    QStringList filteredLogContentList() const;
     bool isSearchMode() const { return m_isSearchMode; }
     // Null while not searching.
     const QString &searchString() const { return m_searchString; }
+
+    qsizetype shownCount() const;
+    // The shown entry at a row (0 <= row < shownCount()).
+    const QString &shownEntry(qsizetype row) const;
 
     // Appends entries in arrival order. The rows of the shown entries are inserted at the end as
     // one insertion; answers how many rows were inserted.
@@ -31,7 +36,7 @@ public:
     // Applies the search when the text is a valid string (DataCheck), clears it otherwise; the
     // model is reset either way.
     void searchLogWithKeyWord(const QString &text);
-    // Empties both lists; the search state stays.
+    // Empties both lists; the search stays.
     void cleanLog();
 
     // The shown list joined with nothing in between.
@@ -40,11 +45,8 @@ public:
     QString joinedRows(QList<int> rows) const;
 
 private:
-    bool matches(const QString &entry) const;
-
     QStringList m_logContentList;
-    QStringList m_filteredLogContentList;
+    QList<qsizetype> m_filteredRows;
     bool m_isSearchMode = false;
     QString m_searchString;
-    QStringMatcher m_matcher;
 };

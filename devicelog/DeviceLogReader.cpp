@@ -78,10 +78,11 @@ void DeviceLogReader::start(const QString &program)
         process->setProgram(program);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->setStandardInputFile(QProcess::nullDevice());
-        QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process, post] {
+        auto carry = std::make_shared<QByteArray>();
+        QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process, post, carry] {
             // Everything the pipe held at this moment is one chunk.
             const QByteArray chunk = process->readAllStandardOutput();
-            QStringList entries = DeviceLogText::entriesFromChunk(chunk);
+            QStringList entries = DeviceLogText::entriesFromChunk(chunk, carry.get());
             if (!entries.isEmpty())
                 post(std::move(entries), std::nullopt);
         });

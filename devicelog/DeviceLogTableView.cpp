@@ -4,7 +4,9 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 
 using namespace Qt::StringLiterals;
 
@@ -55,15 +57,17 @@ DeviceLogTableView::DeviceLogTableView(QWidget *parent)
     // Most entries are one line followed by a line feed: start every row at that height.
     rows->setDefaultSectionSize(DeviceLogStyle::rowHeight(u"00:00:00\n"_s, 10000, DeviceLogStyle::logFont()));
 
-    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int logical, int, int) {
+    // The header reports the new width before columnWidth() answers it.
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int logical, int, int newSize) {
         if (logical == 0)
-            columnResized();
+            columnResized(newSize);
     });
 }
 
 void DeviceLogTableView::setModel(QAbstractItemModel *model)
 {
     QTableView::setModel(model);
+    m_columnWidth = columnWidth(0);
     forgetMeasurements();
 }
 
@@ -83,7 +87,7 @@ void DeviceLogTableView::measureRow(int row)
     if (row < 0 || size_t(row) >= m_measured.size() || m_measured[size_t(row)])
         return;
     const QString entry = model()->index(row, 0).data(Qt::DisplayRole).toString();
-    const int height = DeviceLogStyle::rowHeight(entry, columnWidth(0), DeviceLogStyle::logFont());
+    const int height = DeviceLogStyle::rowHeight(entry, m_columnWidth, DeviceLogStyle::logFont());
     if (verticalHeader()->sectionSize(row) != height)
         verticalHeader()->resizeSection(row, height);
     m_measured[size_t(row)] = true;
@@ -117,24 +121,29 @@ void DeviceLogTableView::scrollToLastRow()
         return;
     const int rows = model()->rowCount();
     {
+        // Rows passed on the way (the top, right after an insertion) are not shown: no measuring
+        // until the last row is in view.
         const QScopedValueRollback guard(m_measuring, true);
-        QHeaderView *header = verticalHeader();
-        HeaderUpdatesBlocker blocker(header);
-        int height = 0;
-        for (int row = rows - 1; row >= 0 && height < viewport()->height(); --row) {
-            measureRow(row);
-            height += header->sectionSize(row);
+        {
+            QHeaderView *header = verticalHeader();
+            HeaderUpdatesBlocker blocker(header);
+            int height = 0;
+            for (int row = rows - 1; row >= 0 && height < viewport()->height(); --row) {
+                measureRow(row);
+                height += header->sectionSize(row);
+            }
         }
+        // The scroll range must know the new rows before the last one can be brought into view.
+        executeDelayedItemsLayout();
+        updateGeometries();
+        scrollTo(model()->index(rows - 1, 0), QAbstractItemView::EnsureVisible);
     }
-    // The scroll range must know the new rows before the last one can be brought into view.
-    executeDelayedItemsLayout();
-    updateGeometries();
-    scrollTo(model()->index(rows - 1, 0), QAbstractItemView::EnsureVisible);
     measureShownRows();
 }
 
-void DeviceLogTableView::columnResized()
+void DeviceLogTableView::columnResized(int width)
 {
+    m_columnWidth = width;
     // Every row's height depends on the width: measure again what is shown, the rest on demand.
     std::fill(m_measured.begin(), m_measured.end(), false);
     m_measuredCount = 0;
@@ -149,6 +158,15 @@ void DeviceLogTableView::keyPressEvent(QKeyEvent *event)
         return;
     }
     QTableView::keyPressEvent(event);
+}
+
+void DeviceLogTableView::resizeEvent(QResizeEvent *event)
+{
+    // A table that shows its last row keeps showing it when it gets shorter.
+    const bool atEnd = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    QTableView::resizeEvent(event);
+    if (atEnd && model() && model()->rowCount() > 0)
+        scrollToLastRow();
 }
 
 void DeviceLogTableView::scrollContentsBy(int dx, int dy)

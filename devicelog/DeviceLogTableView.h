@@ -30,6 +30,7 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     void rowsInserted(const QModelIndex &parent, int start, int end) override;
     void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
@@ -37,11 +38,12 @@ protected:
     void updateGeometries() override;
 
 private:
-    void columnResized();
+    void columnResized(int width);
     void forgetMeasurements();
     void measureRow(int row);
 
     std::vector<bool> m_measured;
     qsizetype m_measuredCount = 0;
     bool m_measuring = false;
+    int m_columnWidth = 0;
 };

@@ -61,14 +61,39 @@ const QRegularExpression &processNameExpression()
 #undef QL_S
 #undef QL_D
 
+// The length of a UTF-8 sequence that begins well but is cut off by the end of the bytes (1 to
+// 3), or 0.
+qsizetype incompleteCharacterAtEnd(const QByteArray &bytes)
+{
+    const qsizetype size = bytes.size();
+    for (qsizetype back = 1; back <= 3 && back <= size; ++back) {
+        const uchar byte = uchar(bytes.at(size - back));
+        if ((byte & 0xC0) == 0x80)
+            continue; // a continuation byte: the sequence starts further back
+        const qsizetype length = (byte & 0xE0) == 0xC0 ? 2 : (byte & 0xF0) == 0xE0 ? 3 : (byte & 0xF8) == 0xF0 ? 4 : 1;
+        return length > back ? back : 0;
+    }
+    return 0;
+}
+
 } // namespace
 
-QStringList DeviceLogText::entriesFromChunk(const QByteArray &chunk)
+QStringList DeviceLogText::entriesFromChunk(const QByteArray &chunk, QByteArray *carry)
 {
     if (chunk.isEmpty())
         return {};
+    QByteArray bytes = chunk;
+    if (carry) {
+        bytes.prepend(*carry);
+        carry->clear();
+        const qsizetype cut = incompleteCharacterAtEnd(bytes);
+        if (cut > 0) {
+            *carry = bytes.right(cut);
+            bytes.chop(cut);
+        }
+    }
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    const QString text = decoder.decode(chunk);
+    const QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return {};
     QStringList entries = seperateLog(removeNewLineAtBegining(text));

@@ -25,10 +25,14 @@ public:
     };
 
     // The whole road of one chunk read from the tool: decoded as UTF-8 (a chunk that does not
-    // decode, e.g. one that ends inside a character, yields nothing), its leading line feed
-    // dropped, cut into entries, entries that are empty or a lone line feed dropped, and each
-    // remaining entry rewritten. Nothing is carried over from one chunk to the next.
-    static QStringList entriesFromChunk(const QByteArray &chunk);
+    // decode yields nothing), its leading line feed dropped, cut into entries, entries that are
+    // empty or a lone line feed dropped, and each remaining entry rewritten. Entries are not
+    // carried over from one chunk to the next.
+    //
+    // With a carry, the bytes of a character cut at the chunk's end (at most three) are held
+    // back in it and put in front of the next chunk, instead of costing the whole chunk. Without
+    // one, such a chunk does not decode.
+    static QStringList entriesFromChunk(const QByteArray &chunk, QByteArray *carry = nullptr);
 
     // Drops one leading line feed from a text longer than one character.
     static QString removeNewLineAtBegining(const QString &text);

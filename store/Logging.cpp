@@ -1,0 +1,3 @@
+#include "store/Logging.h"
+
+Q_LOGGING_CATEGORY(lcStore, "quillo.store")
