@@ -52,6 +52,11 @@ void TestEnvironment::setUp()
     // Port 9 (discard) on loopback: connections are refused at once.
     qputenv("QUILLO_SERVICE_HOST", "127.0.0.1:9");
     qputenv("LC_ALL", "C.UTF-8");
+    // Loopback exchanges must not depend on a proxy configured on the machine; a test that
+    // wants one sets it itself.
+    for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                             "no_proxy", "NO_PROXY"})
+        qunsetenv(name);
 }
 
 QString TestEnvironment::root()
