@@ -1,0 +1,3 @@
+#include "account/Logging.h"
+
+Q_LOGGING_CATEGORY(lcAccount, "quillo.account")
