@@ -395,8 +395,6 @@ ApiReply ApiService::publishUpload(const FormFields &fields, const ReceivedPacka
         return ApiReply::refusal(ApiReply::PackageUnreadable, u"上传的安装包是空文件，请重新选择安装包"_s);
 
     const PackageInfo info = PackageReader::read(package.tempPath, package.fileName);
-    if (!info.iconFile.isEmpty())
-        cleanup.paths.append(info.iconFile);
     if (!info.error.isEmpty())
         return ApiReply::refusal(ApiReply::PackageUnreadable,
                                  u"无法读取安装包“%1”：%2。请确认上传的是完整的 .ipa 或 .apk 文件"_s.arg(package.fileName, info.error));
@@ -418,10 +416,11 @@ ApiReply ApiService::publishUpload(const FormFields &fields, const ReceivedPacka
     cleanup.paths.append(absolutePackage);
 
     QString iconPath;
-    if (!info.iconFile.isEmpty()) {
+    if (!info.icon.isEmpty()) {
         QDir().mkpath(iconsDir(m_settings.dataDir));
         const QString relative = u"icons/%1.png"_s.arg(releaseKey);
-        if (QFile::copy(info.iconFile, m_settings.dataDir + u'/' + relative)) {
+        QSaveFile icon(m_settings.dataDir + u'/' + relative);
+        if (icon.open(QIODevice::WriteOnly) && icon.write(info.icon) == info.icon.size() && icon.commit()) {
             iconPath = relative;
             cleanup.paths.append(m_settings.dataDir + u'/' + relative);
         }
@@ -466,8 +465,7 @@ ApiReply ApiService::publishUpload(const FormFields &fields, const ReceivedPacka
     case Store::Result::Failed:
         return ApiReply::refusal(ApiReply::Internal, u"保存发布记录失败，请稍后重试"_s);
     }
-    // Stored: keep the package and the icon, drop only the inspection's icon copy.
-    cleanup.paths = info.iconFile.isEmpty() ? QStringList() : QStringList{info.iconFile};
+    cleanup.paths.clear(); // stored: keep the package and the icon
     qCInfo(lcServer).noquote() << "published" << info.packageName << info.version << u'(' + info.build + u')' << "as"
                                << app.shortcut << package.size << "bytes sha256" << package.sha256;
     return ApiReply::success(QJsonObject{{u"appShortcutUrl"_s, app.shortcut},

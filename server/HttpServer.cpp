@@ -53,6 +53,8 @@ bool isChunked(const httplib::Request &req)
 
 void sendReply(httplib::Response &res, const ApiReply &reply)
 {
+    if (!reply.ok())
+        qCInfo(lcServer).noquote() << "refused" << reply.code << reply.message;
     res.status = reply.httpStatus;
     res.set_content(reply.toJson().toStdString(), "application/json");
 }
@@ -107,6 +109,19 @@ QString contentDisposition(const QString &fileName)
 QString packageContentType(const QString &platform)
 {
     return platform == u"ios"_s ? u"application/iphone-package-archive"_s : u"application/vnd.android.package-archive"_s;
+}
+
+// The type of an icon a browser can show; nothing for anything else (an Android XML drawable,
+// or the byte-swapped PNG variant that iOS build tools write).
+const char *imageType(const QByteArray &bytes)
+{
+    if (bytes.startsWith("\x89PNG\r\n\x1a\n"))
+        return bytes.mid(12, 4) == "CgBI" ? nullptr : "image/png";
+    if (bytes.startsWith("\xff\xd8\xff"))
+        return "image/jpeg";
+    if (bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP")
+        return "image/webp";
+    return nullptr;
 }
 
 QByteArray defaultIcon(const QString &name)
@@ -292,10 +307,7 @@ struct HttpServer::Impl
                 return session.onPart(q(part.name), q(part.filename), q(part.content_type));
             },
             [&](const char *data, size_t n) { return session.onData(data, n); });
-        const ApiReply reply = session.finish(complete);
-        if (!reply.ok())
-            qCInfo(lcServer).noquote() << "upload refused:" << reply.code << reply.message;
-        sendReply(res, reply);
+        sendReply(res, session.finish(complete));
     }
 
     QString dataDir() const { return options.dataDir; }
@@ -434,8 +446,10 @@ struct HttpServer::Impl
             QFile file(options.dataDir + u'/' + found->release.iconPath);
             if (file.size() < 8 * 1024 * 1024 && file.open(QIODevice::ReadOnly)) {
                 const QByteArray bytes = file.readAll();
-                res.set_content(bytes.constData(), size_t(bytes.size()), "image/png");
-                return;
+                if (const char *type = imageType(bytes)) {
+                    res.set_content(bytes.constData(), size_t(bytes.size()), type);
+                    return;
+                }
             }
         }
         const QByteArray svg = defaultIcon(found->app.name);

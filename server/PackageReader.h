@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // What the service needs to know of an uploaded package, read through the project's own
@@ -12,13 +13,14 @@ struct PackageInfo
     QString name;        // display name or label
     QString version;
     QString build;
-    QString iconFile;    // a temporary icon file (removed by the caller), may be empty
+    QByteArray icon;     // the icon image as stored in the package, may be empty
 };
 
 class PackageReader final
 {
 public:
-    // Reads the package at path; fileName is the name it was uploaded under (its ending tells
-    // the kind). Safe to call from any thread: inspections run one at a time.
+    // Reads the package at path; fileName is the name it was uploaded under: one ending in "ipa"
+    // is read as an iOS package, anything else as an Android one (the client's own rule). Safe to
+    // call from any thread; nothing is unpacked to disk.
     static PackageInfo read(const QString &path, const QString &fileName);
 };
