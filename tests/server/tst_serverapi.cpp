@@ -346,6 +346,31 @@ private Q_SLOTS:
         QVERIFY(m_service.temporaryFiles().isEmpty());
     }
 
+    void chunkedUploadOverTheLimit()
+    {
+        // A chunked body declares no length, so the limit is counted as it arrives.
+        TestService lenient({u"--max-upload-mb"_s, u"1"_s}, false);
+        QVERIFY2(lenient.start(), qPrintable(lenient.errorString()));
+        const TestService::Account me = lenient.registerAndLogin();
+        QVERIFY2(me.valid(), qPrintable(me.error));
+        const QString boundary = TestService::newUploadBoundary();
+        const QByteArray body = TestService::uploadBody(TestService::uploadFields(me), u"big.apk"_s, QByteArray(3 * 1024 * 1024, 'x'), boundary);
+        RawConnection connection(lenient.port());
+        QByteArray request = "POST /apiv1/app/upload HTTP/1.1\r\nHost: " + lenient.host().toLatin1()
+            + "\r\nContent-Type: multipart/form-data; boundary=" + boundary.toLatin1() + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (qsizetype at = 0; at < body.size(); at += 64 * 1024) {
+            const QByteArray chunk = body.mid(at, 64 * 1024);
+            request += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
+        }
+        request += "0\r\n\r\n";
+        connection.send(request);
+        const QByteArray reply = connection.receive(10000, "}");
+        QVERIFY2(reply.startsWith("HTTP/1.1 413") && reply.contains("\"code\":1032"), reply.left(400).constData());
+        QTRY_VERIFY_WITH_TIMEOUT(lenient.temporaryFiles().isEmpty(), 5000);
+        QVERIFY(lenient.packageFiles().isEmpty());
+        QVERIFY(lenient.log().contains("refused 1032"));
+    }
+
     void lenientModeAndPortInUse()
     {
         // TestService always adds --strict, so the program is run directly here.

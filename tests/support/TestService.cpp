@@ -99,6 +99,11 @@ QVariantMap TestService::Reply::data() const
 }
 
 TestService::TestService(const QStringList &extraArguments)
+    : TestService(extraArguments, true)
+{
+}
+
+TestService::TestService(const QStringList &extraArguments, bool strict)
 {
     static std::atomic<int> counter{0};
     const QString folder = TestEnvironment::path(u"service-%1/x"_s.arg(++counter));
@@ -106,7 +111,9 @@ TestService::TestService(const QStringList &extraArguments)
     m_dataDir = root + u"/data"_s;
     m_outFile = root + u"/stdout.txt"_s;
     m_errFile = root + u"/stderr.txt"_s;
-    m_arguments = QStringList{u"--listen"_s, u"127.0.0.1:0"_s, u"--strict"_s, u"--data"_s, m_dataDir} + extraArguments;
+    m_arguments = QStringList{u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, m_dataDir} + extraArguments;
+    if (strict)
+        m_arguments.append(u"--strict"_s);
 }
 
 TestService::~TestService()

@@ -85,6 +85,8 @@ public:
     };
 
     explicit TestService(const QStringList &extraArguments = {});
+    // strict false: without --strict, for what only a lenient server accepts (curl -F, chunked bodies).
+    TestService(const QStringList &extraArguments, bool strict);
     ~TestService();
     TestService(const TestService &) = delete;
     TestService &operator=(const TestService &) = delete;
