@@ -1,0 +1,3 @@
+#include "inspect/Logging.h"
+
+Q_LOGGING_CATEGORY(lcInspect, "quillo.inspect")

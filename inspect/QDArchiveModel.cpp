@@ -1,0 +1,193 @@
+#include "inspect/QDArchiveModel.h"
+
+#include "inspect/Logging.h"
+#include "inspect/PropertyList.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Profiles are a few kilobytes; anything this large is not one.
+constexpr qint64 MaxProfileBytes = 8 * 1024 * 1024;
+
+// The names in a folder, without "." and "..". A bare readdir: the recent-builds list reads this
+// for every archive, and QDir's per-entry file information would double the cost.
+QStringList folderEntries(const QString &path)
+{
+    QStringList names;
+    DIR *dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if ((name[0] == '.' && name[1] == '\0') || (name[0] == '.' && name[1] == '.' && name[2] == '\0'))
+            continue;
+        names.append(QFile::decodeName(name));
+    }
+    ::closedir(dir);
+    return names;
+}
+
+std::optional<QString> stringValue(const QVariantMap &map, const QString &key)
+{
+    const auto it = map.constFind(key);
+    if (it == map.constEnd() || it->metaType() != QMetaType::fromType<QString>())
+        return std::nullopt;
+    return it->toString();
+}
+
+} // namespace
+
+QDArchiveModel::QDArchiveModel(const QString &archivePath)
+    : m_archivePath(archivePath)
+{
+}
+
+std::optional<QString> QDArchiveModel::packageName() const
+{
+    if (m_packageName)
+        return m_packageName;
+    QStringList names = folderEntries(m_archivePath + u"/Products/Applications"_s);
+    std::sort(names.begin(), names.end());
+    for (const QString &name : std::as_const(names)) {
+        if (name.contains(u".app"_s))
+            m_packageName = name;
+    }
+    return m_packageName;
+}
+
+QString QDArchiveModel::applicationPath() const
+{
+    const std::optional<QString> folder = packageName();
+    if (!folder)
+        return {};
+    return m_archivePath + u"/Products/Applications/"_s + *folder;
+}
+
+std::optional<QString> QDArchiveModel::iconPath() const
+{
+    const QString application = applicationPath();
+    if (application.isEmpty())
+        return std::nullopt;
+    return application + u"/Icon.png"_s;
+}
+
+QString QDArchiveModel::infoPlistPath() const
+{
+    const QString application = applicationPath();
+    return application.isEmpty() ? QString() : application + u"/Info.plist"_s;
+}
+
+void QDArchiveModel::readInfoPlist() const
+{
+    const QString path = infoPlistPath();
+    if (path.isEmpty())
+        return;
+    static const QStringList keys{u"CFBundleIdentifier"_s, u"CFBundleShortVersionString"_s, u"CFBundleVersion"_s,
+                                 u"CFBundleDisplayName"_s, u"CFBundleName"_s};
+    const std::optional<QVariantMap> info =
+        PropertyList::dictionaryFromFile(path, nullptr, PropertyList::DefaultMaxBytes, keys);
+    if (!info)
+        return;
+    if (!m_identifier)
+        m_identifier = stringValue(*info, u"CFBundleIdentifier"_s);
+    if (!m_version)
+        m_version = stringValue(*info, u"CFBundleShortVersionString"_s);
+    if (!m_build)
+        m_build = stringValue(*info, u"CFBundleVersion"_s);
+    if (!m_appName) {
+        if (info->contains(u"CFBundleDisplayName"_s))
+            m_appName = stringValue(*info, u"CFBundleDisplayName"_s);
+        else
+            m_appName = stringValue(*info, u"CFBundleName"_s);
+    }
+}
+
+std::optional<QString> QDArchiveModel::identifier() const
+{
+    if (!m_identifier)
+        readInfoPlist();
+    return m_identifier;
+}
+
+std::optional<QString> QDArchiveModel::version() const
+{
+    if (!m_version)
+        readInfoPlist();
+    return m_version;
+}
+
+std::optional<QString> QDArchiveModel::build() const
+{
+    if (!m_build)
+        readInfoPlist();
+    return m_build;
+}
+
+std::optional<QString> QDArchiveModel::appName() const
+{
+    if (!m_appName)
+        readInfoPlist();
+    return m_appName;
+}
+
+QDateTime QDArchiveModel::lastModifiedDate() const
+{
+    if (!m_lastModified.isValid() && !m_archivePath.isEmpty()) {
+        // A bare stat: QFileInfo would cost several times as much, for every row of the list.
+        struct stat st {};
+        if (::stat(QFile::encodeName(m_archivePath).constData(), &st) == 0)
+            m_lastModified = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+    }
+    return m_lastModified;
+}
+
+std::optional<QString> QDArchiveModel::provisionFileName() const
+{
+    const QString application = applicationPath();
+    if (application.isEmpty())
+        return std::nullopt;
+    QFile file(application + u"/embedded.mobileprovision"_s);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.read(MaxProfileBytes + 1);
+    if (bytes.size() > MaxProfileBytes)
+        return std::nullopt;
+    return profileNameFromData(bytes);
+}
+
+std::optional<QString> QDArchiveModel::profileNameFromData(const QByteArray &profile)
+{
+    // One character per byte, so that the signed container's binary parts cannot upset the search.
+    const QString text = QString::fromLatin1(profile);
+    const qsizetype begin = text.indexOf(u"<plist"_s);
+    if (begin < 0) {
+        qCWarning(lcInspect, "unable to find beginning of plist");
+        return std::nullopt;
+    }
+    const qsizetype end = text.indexOf(u"</plist>"_s, begin);
+    if (end < 0) {
+        qCWarning(lcInspect, "unable to find end of plist");
+        return std::nullopt;
+    }
+    const QString extracted = text.mid(begin, end - begin) + u"</plist>"_s;
+    QString error;
+    const QVariant parsed = PropertyList::fromData(extracted.toLatin1(), &error);
+    if (!parsed.isValid()) {
+        qCWarning(lcInspect).noquote() << u"error parsing extracted plist — %1"_s.arg(error);
+        return std::nullopt;
+    }
+    const QVariant name = parsed.toMap().value(u"Name"_s);
+    if (name.metaType() != QMetaType::fromType<QString>())
+        return std::nullopt;
+    return name.toString();
+}

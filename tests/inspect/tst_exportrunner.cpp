@@ -1,0 +1,168 @@
+#include "RecordingDelegate.h"
+
+#include "app/WorkFolder.h"
+#include "inspect/ExportRunner.h"
+#include "inspect/PackageInspector.h"
+#include "inspect/QDArchiveModel.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+using namespace Qt::StringLiterals;
+
+class TestExportRunner : public QObject
+{
+    Q_OBJECT
+
+    QString m_archive;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // Blanks and a quote in the archive's path: it must still reach the tool as one argument.
+        m_archive = TestEnvironment::root() + u"/Archives/2024-03-05/Demo 5.3.24, 14.07 'beta'.xcarchive"_s;
+        QVERIFY2(Fixtures::makeArchive(m_archive), qPrintable(Fixtures::lastError()));
+    }
+    void init() { Fixtures::useFakeXcodebuild(u"export"_s); }
+    void cleanup() { QDir(WorkFolder::path()).removeRecursively(); }
+
+    // The exported package goes straight into the .ipa inspection, as the recent-builds screen does.
+    void exportsAndTheResultIsInspectable()
+    {
+        ExportRunner runner;
+        QSignalSpy finished(&runner, &ExportRunner::finished);
+        QTest::ignoreMessage(QtInfoMsg, "Parse finished");
+        QVERIFY(runner.start(QDArchiveModel(m_archive)));
+        QCOMPARE(finished.size(), 0); // never inside start()
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.size(), 1);
+        const QString package = WorkFolder::path() + u"/qlo.ipa"_s;
+        QCOMPARE(finished.first().at(0).toBool(), true);
+        QCOMPARE(finished.first().at(1).toString(), package);
+        QCOMPARE(ExportRunner::exportPath(), package);
+        QVERIFY(!runner.isRunning());
+
+        QCOMPARE(Fixtures::fakeXcodebuildArguments(),
+                 (QStringList{u"-exportArchive"_s, u"-exportFormat"_s, u"ipa"_s, u"-archivePath"_s, m_archive,
+                              u"-exportPath"_s, package, u"-exportProvisioningProfile"_s, u"Demo Profile"_s}));
+
+        RecordingDelegate delegate;
+        PackageInspector inspector(&delegate);
+        inspector.ParseIPA(package);
+        QCOMPARE(delegate.record.value(u"packageName"_s), QVariant(u"com.example.demo"_s));
+        QVERIFY(QFileInfo(delegate.record.value(u"iconPath"_s).toString()).isFile());
+        // The clean-up after the form leaves the exported package for the upload.
+        inspector.removeUnpacked();
+        QVERIFY(QFileInfo(package).isFile());
+    }
+
+    // A package left by an earlier export never passes for the new one.
+    void staleExportIsRemovedFirst()
+    {
+        const QString package = WorkFolder::ensure() + u"/qlo.ipa"_s;
+        QFile stale(package);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("stale package");
+        stale.close();
+        Fixtures::useFakeXcodebuild(u"fail"_s);
+        ExportRunner runner;
+        QSignalSpy finished(&runner, &ExportRunner::finished);
+        QVERIFY(runner.start(m_archive, u"Demo Profile"_s));
+        QVERIFY(!QFileInfo::exists(package));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.first().at(0).toBool(), false);
+        QVERIFY(!QFileInfo::exists(package));
+    }
+
+    // Tools that end at once, or cannot start at all (no build tool on this system), take the
+    // failure path; the end is never missed and reported once.
+    void toolsThatEndAtOnceOrNeverStart_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("true") << u"/bin/true"_s << true;
+        QTest::newRow("false") << u"/bin/false"_s << true;
+        QTest::newRow("missing") << TestEnvironment::root() + u"/no/xcodebuild"_s << false;
+        QTest::newRow("not configured") << QString() << false;
+    }
+    void toolsThatEndAtOnceOrNeverStart()
+    {
+        QFETCH(QString, tool);
+        QFETCH(bool, starts);
+        if (tool.isEmpty()) {
+            qunsetenv("QUILLO_XCODEBUILD"); // the default path, absent on this system
+            if (QFileInfo::exists(u"/usr/bin/xcodebuild"_s))
+                QSKIP("a real xcodebuild is installed");
+        } else {
+            qputenv("QUILLO_XCODEBUILD", QFile::encodeName(tool));
+        }
+        ExportRunner runner;
+        QSignalSpy finished(&runner, &ExportRunner::finished);
+        if (!starts)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Export tool could not be started"_s));
+        runner.start(m_archive, u"Demo Profile"_s);
+        QCOMPARE(finished.size(), 0);
+        QVERIFY(finished.wait(10000));
+        QTest::qWait(100);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().at(0).toBool(), false);
+        QVERIFY(!QFileInfo::exists(ExportRunner::exportPath()));
+    }
+
+    // Without a profile name the tool cannot export: it is not started, and the failure follows.
+    void noProfileNameFailsWithoutTheTool()
+    {
+        const QString archive = TestEnvironment::root() + u"/Archives/NoProfile.xcarchive"_s;
+        Fixtures::Archive spec;
+        spec.profileName.reset();
+        QVERIFY(Fixtures::makeArchive(archive, spec));
+        ExportRunner runner;
+        QSignalSpy finished(&runner, &ExportRunner::finished);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"names no provisioning profile"_s));
+        QVERIFY(!runner.start(QDArchiveModel(archive)));
+        QCOMPARE(finished.size(), 0);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.first().at(0).toBool(), false);
+        QVERIFY(Fixtures::fakeXcodebuildArguments().isEmpty());
+    }
+
+    void cancelStopsWithoutAResult()
+    {
+        Fixtures::useFakeXcodebuild(u"sleep:5"_s);
+        auto *runner = new ExportRunner;
+        QSignalSpy finished(runner, &ExportRunner::finished);
+        QVERIFY(runner->start(m_archive, u"Demo Profile"_s));
+        QVERIFY(runner->isRunning());
+        QTest::qWait(200);
+        runner->cancel();
+        QVERIFY(!runner->isRunning());
+        QTest::qWait(300);
+        QCOMPARE(finished.size(), 0);
+        // Destroying a runner with an export under way stops it the same way.
+        QVERIFY(runner->start(m_archive, u"Demo Profile"_s));
+        delete runner;
+        QTest::qWait(300);
+        QVERIFY(!QFileInfo::exists(ExportRunner::exportPath()));
+    }
+
+    // Two exports at once (a second archive picked during the first): each reports for itself.
+    void concurrentExportsEachReport()
+    {
+        Fixtures::useFakeXcodebuild(u"sleep:0.5"_s);
+        ExportRunner runner;
+        QSignalSpy finished(&runner, &ExportRunner::finished);
+        QVERIFY(runner.start(m_archive, u"Demo Profile"_s));
+        QVERIFY(runner.start(m_archive, u"Demo Profile"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
+        QVERIFY(finished.at(0).at(0).toBool());
+        QVERIFY(finished.at(1).at(0).toBool());
+    }
+};
+
+QUILLO_TEST_MAIN(TestExportRunner)
+#include "tst_exportrunner.moc"
