@@ -14,6 +14,7 @@ namespace {
 #define QL_S "[\\t\\n\\f\\r\\p{Z}]"
 #define QL_D "\\p{Nd}"
 
+// Each thread compiles its own copy (the reader's thread cuts while the main thread styles).
 QRegularExpression compiled(const QString &pattern)
 {
     QRegularExpression expression(pattern);
@@ -25,33 +26,33 @@ QRegularExpression compiled(const QString &pattern)
 // A line feed, then "Mon dd HH:MM:SS" with one or two blanks before the day.
 const QRegularExpression &boundaryExpression()
 {
-    static const QRegularExpression expression = compiled(
+    thread_local const QRegularExpression expression = compiled(
         QStringLiteral("\\n" QL_W "{3}" QL_S "{1,2}" QL_D "{1,2}" QL_S QL_D "{2}:" QL_D "{2}:" QL_D "{2}"));
     return expression;
 }
 
 const QRegularExpression &processIdExpression()
 {
-    static const QRegularExpression expression = compiled(u"(\\[[0-9]+\\]) <"_s);
+    thread_local const QRegularExpression expression = compiled(u"(\\[[0-9]+\\]) <"_s);
     return expression;
 }
 
 const QRegularExpression &monthDateExpression()
 {
-    static const QRegularExpression expression = compiled(QStringLiteral("^" QL_W "+" QL_S "+" QL_D "+" QL_S));
+    thread_local const QRegularExpression expression = compiled(QStringLiteral("^" QL_W "+" QL_S "+" QL_D "+" QL_S));
     return expression;
 }
 
 const QRegularExpression &timeExpression()
 {
-    static const QRegularExpression expression = compiled(QStringLiteral("^" QL_D "{2}:" QL_D "{2}:" QL_D "{2}"));
+    thread_local const QRegularExpression expression = compiled(QStringLiteral("^" QL_D "{2}:" QL_D "{2}:" QL_D "{2}"));
     return expression;
 }
 
 const QRegularExpression &processNameExpression()
 {
     // "^\d{2}:\d{2}:\d{2}\s\w+\s(\w+)\s%@" with the arrow in place of the placeholder.
-    static const QRegularExpression expression = compiled(
+    thread_local const QRegularExpression expression = compiled(
         QStringLiteral("^" QL_D "{2}:" QL_D "{2}:" QL_D "{2}" QL_S QL_W "+" QL_S "(" QL_W "+)" QL_S)
         + QRegularExpression::escape(DeviceLogText::kArrow));
     return expression;

@@ -170,8 +170,7 @@ void QDViewDeviceLogController::showStatus(const QString &text)
 
 QString QDViewDeviceLogController::statusText() const
 {
-    return m_statusLabel->isVisibleTo(const_cast<QDViewDeviceLogController *>(this)) ? m_statusLabel->text()
-                                                                                      : QString();
+    return m_statusLabel->isVisibleTo(this) ? m_statusLabel->text() : QString();
 }
 
 bool QDViewDeviceLogController::focusSearchField()

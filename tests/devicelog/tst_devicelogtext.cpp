@@ -1,5 +1,8 @@
 #include "devicelog/DeviceLogText.h"
+#include "devicelog/TextSearch.h"
 #include "tests/support/TestEnvironment.h"
+
+#include <QRandomGenerator>
 
 using namespace Qt::StringLiterals;
 
@@ -130,6 +133,45 @@ private Q_SLOTS:
         QVERIFY(DeviceLogText::entriesFromChunk("bad \xff \xe2", &carry).isEmpty());
         QCOMPARE(DeviceLogText::entriesFromChunk("\x86\x92", &carry), QStringList(u"\u2192"_s));
         QCOMPARE(DeviceLogText::entriesFromChunk("ok", &carry), QStringList(u"ok"_s));
+    }
+
+    // The vectorised scan looks at eight positions at a time: compare it with QString on texts
+    // of every length around that width, needles found at the very end included.
+    void substringSearchAgreesWithQString()
+    {
+        QRandomGenerator random(3);
+        const QString alphabet = u"ab\u2192\u4E2D "_s;
+        auto text = [&](int length) {
+            QString t;
+            for (int i = 0; i < length; ++i)
+                t += alphabet.at(random.bounded(int(alphabet.size())));
+            return t;
+        };
+        for (int round = 0; round < 20000; ++round) {
+            const QString hay = text(random.bounded(40));
+            const QString needle = round % 2 && !hay.isEmpty()
+                                       ? hay.right(1 + random.bounded(int(qMin<qsizetype>(hay.size(), 12))))
+                                       : text(1 + random.bounded(6));
+            if (TextSearch::contains(hay, needle) != hay.contains(needle))
+                QFAIL(qPrintable(u"'%1' in '%2'"_s.arg(needle, hay)));
+        }
+        QVERIFY(TextSearch::contains(u"abc"_s, QString()));
+        QVERIFY(!TextSearch::contains(QString(), u"a"_s));
+        QVERIFY(!TextSearch::contains(u"Needle"_s, u"needle"_s));
+    }
+
+    // Enough entries for the search to split them over two threads: indexes stay ascending.
+    void searchOverManyEntriesKeepsOrder()
+    {
+        QStringList entries;
+        QList<qsizetype> expected;
+        for (int i = 0; i < 120000; ++i) {
+            entries.append(i % 7 == 0 ? u"x needle %1\n"_s.arg(i) : u"hay %1\n"_s.arg(i));
+            if (i % 7 == 0 && i >= 5 && i < 100003)
+                expected.append(i);
+        }
+        QCOMPARE(TextSearch::matches(entries, 5, 100003, u"needle"_s), expected);
+        QCOMPARE(TextSearch::matches(entries, 0, entries.size(), u"needle"_s).size(), (120000 + 6) / 7);
     }
 
     void chunksAreCutIndependently()
