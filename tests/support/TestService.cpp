@@ -13,6 +13,8 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <csignal>
+#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 
@@ -134,6 +136,8 @@ bool TestService::start()
     QFile::remove(m_errFile);
     m_process.setStandardOutputFile(m_outFile);
     m_process.setStandardErrorFile(m_errFile);
+    // A test that crashes takes its server with it.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start(program, m_arguments);
     if (!m_process.waitForStarted(10000)) {
         m_error = u"cannot start quillo-server: "_s + m_process.errorString();
