@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <list>
 #include <mutex>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -368,7 +369,10 @@ int onProgress(void *data, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_
 CurlEngine::Loop::Loop(CurlEngine *engine) : m_engine(engine)
 {
     m_multi = curl_multi_init();
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        ::pthread_setname_np(::pthread_self(), "quillo-network");
+        run();
+    });
 }
 
 CurlEngine::Loop::~Loop()
