@@ -203,6 +203,26 @@ private Q_SLOTS:
         QVERIFY(emitted < 1000);
     }
 
+    // The length went into the headers when the request was built; a file that shrinks while it
+    // is sent must fail the upload rather than leave the peer waiting for the rest.
+    void fileShrinkingWhileSentFails()
+    {
+        Peer peer;
+        peer.setBodyRecordLimit(0);
+        peer.setReadRequests(false);
+        const QString path = sparseFile(u"shrinks.ipa"_s, 256 * 1024 * 1024);
+        UploadRequest upload(QUrl::fromEncoded(peer.url("/u")), {}, path, u"file"_s, u"shrinks.ipa"_s,
+                             u"application/octet-stream"_s);
+        QSignalSpy finished(&upload, &UploadRequest::finished);
+        upload.start();
+        QTest::qWait(300); // the socket buffers fill up
+        QVERIFY(QFile::resize(path, 1024 * 1024));
+        peer.setReadRequests(true);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.first().at(2).toString(),
+                 u"Request failed: The attached file changed while it was being sent"_s);
+    }
+
     void transportFailures()
     {
         {
