@@ -1,0 +1,3 @@
+#include "upload/Logging.h"
+
+Q_LOGGING_CATEGORY(lcUpload, "quillo.upload")
