@@ -11,6 +11,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QPointer>
 #include <QStringDecoder>
 
 #include <cerrno>

@@ -207,9 +207,15 @@ std::optional<QVariantMap> PropertyList::dictionaryFromData(const QByteArray &da
 std::optional<QVariantMap> PropertyList::dictionaryFromFile(const QString &path, QString *error, qint64 maxBytes,
                                                             const QStringList &keys)
 {
+    return dictionaryFromFileAt(AT_FDCWD, path, error, maxBytes, keys);
+}
+
+std::optional<QVariantMap> PropertyList::dictionaryFromFileAt(int directoryFd, const QString &path, QString *error,
+                                                              qint64 maxBytes, const QStringList &keys)
+{
     // Plain system calls: the recent-builds list reads one of these per archive, and QFile's
     // bookkeeping would cost as much as the parse.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::openat(directoryFd, QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         setError(error, QString::fromLocal8Bit(std::strerror(errno)));
         return std::nullopt;

@@ -34,4 +34,8 @@ public:
     static std::optional<QVariantMap> dictionaryFromFile(const QString &path, QString *error = nullptr,
                                                          qint64 maxBytes = DefaultMaxBytes,
                                                          const QStringList &keys = {});
+    // The same for a path relative to an open folder (openat semantics; AT_FDCWD for the current one).
+    static std::optional<QVariantMap> dictionaryFromFileAt(int directoryFd, const QString &path,
+                                                           QString *error = nullptr, qint64 maxBytes = DefaultMaxBytes,
+                                                           const QStringList &keys = {});
 };

@@ -4,11 +4,12 @@
 #include "inspect/PropertyList.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QStringList>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -19,14 +20,19 @@ namespace {
 // Profiles are a few kilobytes; anything this large is not one.
 constexpr qint64 MaxProfileBytes = 8 * 1024 * 1024;
 
-// The names in a folder, without "." and "..". A bare readdir: the recent-builds list reads this
-// for every archive, and QDir's per-entry file information would double the cost.
-QStringList folderEntries(const QString &path)
+// The names in a folder below an open one, without "." and "..". A bare readdir: the
+// recent-builds list reads this for every archive, and QDir's per-entry information would double the cost.
+QStringList folderEntries(int directoryFd, const char *relative)
 {
     QStringList names;
-    DIR *dir = ::opendir(QFile::encodeName(path).constData());
-    if (!dir)
+    const int fd = ::openat(directoryFd, relative, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return names;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return names;
+    }
     while (const dirent *entry = ::readdir(dir)) {
         const char *name = entry->d_name;
         if ((name[0] == '.' && name[1] == '\0') || (name[0] == '.' && name[1] == '.' && name[2] == '\0'))
@@ -52,16 +58,56 @@ QDArchiveModel::QDArchiveModel(const QString &archivePath)
 {
 }
 
+void QDArchiveModel::refresh() const
+{
+    if (m_archivePath.isEmpty())
+        return;
+    // Everything below goes through one handle of the archive folder, so each path is walked once.
+    const int archive = ::open(QFile::encodeName(m_archivePath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (archive < 0)
+        return;
+    if (!m_lastModified.isValid()) {
+        struct stat st {};
+        if (::fstat(archive, &st) == 0)
+            m_lastModified =
+                QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+    }
+    if (!m_packageName) {
+        QStringList names = folderEntries(archive, "Products/Applications");
+        std::sort(names.begin(), names.end());
+        for (const QString &name : std::as_const(names)) {
+            if (name.contains(u".app"_s))
+                m_packageName = name;
+        }
+    }
+    if (m_packageName && (!m_identifier || !m_version || !m_build || !m_appName)) {
+        static const QStringList keys{u"CFBundleIdentifier"_s, u"CFBundleShortVersionString"_s, u"CFBundleVersion"_s,
+                                     u"CFBundleDisplayName"_s, u"CFBundleName"_s};
+        const std::optional<QVariantMap> info = PropertyList::dictionaryFromFileAt(
+            archive, u"Products/Applications/"_s + *m_packageName + u"/Info.plist"_s, nullptr,
+            PropertyList::DefaultMaxBytes, keys);
+        if (info) {
+            if (!m_identifier)
+                m_identifier = stringValue(*info, u"CFBundleIdentifier"_s);
+            if (!m_version)
+                m_version = stringValue(*info, u"CFBundleShortVersionString"_s);
+            if (!m_build)
+                m_build = stringValue(*info, u"CFBundleVersion"_s);
+            if (!m_appName) {
+                if (info->contains(u"CFBundleDisplayName"_s))
+                    m_appName = stringValue(*info, u"CFBundleDisplayName"_s);
+                else
+                    m_appName = stringValue(*info, u"CFBundleName"_s);
+            }
+        }
+    }
+    ::close(archive);
+}
+
 std::optional<QString> QDArchiveModel::packageName() const
 {
-    if (m_packageName)
-        return m_packageName;
-    QStringList names = folderEntries(m_archivePath + u"/Products/Applications"_s);
-    std::sort(names.begin(), names.end());
-    for (const QString &name : std::as_const(names)) {
-        if (name.contains(u".app"_s))
-            m_packageName = name;
-    }
+    if (!m_packageName)
+        refresh();
     return m_packageName;
 }
 
@@ -87,67 +133,38 @@ QString QDArchiveModel::infoPlistPath() const
     return application.isEmpty() ? QString() : application + u"/Info.plist"_s;
 }
 
-void QDArchiveModel::readInfoPlist() const
-{
-    const QString path = infoPlistPath();
-    if (path.isEmpty())
-        return;
-    static const QStringList keys{u"CFBundleIdentifier"_s, u"CFBundleShortVersionString"_s, u"CFBundleVersion"_s,
-                                 u"CFBundleDisplayName"_s, u"CFBundleName"_s};
-    const std::optional<QVariantMap> info =
-        PropertyList::dictionaryFromFile(path, nullptr, PropertyList::DefaultMaxBytes, keys);
-    if (!info)
-        return;
-    if (!m_identifier)
-        m_identifier = stringValue(*info, u"CFBundleIdentifier"_s);
-    if (!m_version)
-        m_version = stringValue(*info, u"CFBundleShortVersionString"_s);
-    if (!m_build)
-        m_build = stringValue(*info, u"CFBundleVersion"_s);
-    if (!m_appName) {
-        if (info->contains(u"CFBundleDisplayName"_s))
-            m_appName = stringValue(*info, u"CFBundleDisplayName"_s);
-        else
-            m_appName = stringValue(*info, u"CFBundleName"_s);
-    }
-}
-
 std::optional<QString> QDArchiveModel::identifier() const
 {
     if (!m_identifier)
-        readInfoPlist();
+        refresh();
     return m_identifier;
 }
 
 std::optional<QString> QDArchiveModel::version() const
 {
     if (!m_version)
-        readInfoPlist();
+        refresh();
     return m_version;
 }
 
 std::optional<QString> QDArchiveModel::build() const
 {
     if (!m_build)
-        readInfoPlist();
+        refresh();
     return m_build;
 }
 
 std::optional<QString> QDArchiveModel::appName() const
 {
     if (!m_appName)
-        readInfoPlist();
+        refresh();
     return m_appName;
 }
 
 QDateTime QDArchiveModel::lastModifiedDate() const
 {
-    if (!m_lastModified.isValid() && !m_archivePath.isEmpty()) {
-        // A bare stat: QFileInfo would cost several times as much, for every row of the list.
-        struct stat st {};
-        if (::stat(QFile::encodeName(m_archivePath).constData(), &st) == 0)
-            m_lastModified = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
-    }
+    if (!m_lastModified.isValid())
+        refresh();
     return m_lastModified;
 }
 

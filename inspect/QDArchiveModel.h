@@ -10,9 +10,9 @@
 // derived from the disk on first use.
 //
 // A value that was found is kept for the model's life (later reads do not touch the disk, even if
-// the files change); a value that came out absent is looked for again on the next read. The
-// Info.plist is parsed once for the four values taken from it: every value found in that read is
-// kept, and an absent one makes the next read of it parse the file again.
+// the files change); a value that came out absent is looked for again on the next read. The first
+// read of any of them reads, through one handle of the archive folder, whatever is still absent:
+// the folder's time, the application folder's name and the four Info.plist values (one parse).
 // provisionFileName is never kept: it is read anew on every call.
 //
 // Plain value type for the main thread; copies carry what was kept so far.
@@ -53,7 +53,7 @@ public:
     static std::optional<QString> profileNameFromData(const QByteArray &profile);
 
 private:
-    void readInfoPlist() const;
+    void refresh() const;
     QString applicationPath() const;
 
     QString m_archivePath;

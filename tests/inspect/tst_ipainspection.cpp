@@ -156,19 +156,19 @@ private Q_SLOTS:
 
     void lastApplicationInNameOrderWins()
     {
-        Fixtures::App b;
-        b.folder = u"B.app"_s;
-        b.info = Fixtures::infoPlist(u"com.example.b"_s);
-        Fixtures::App a;
-        a.folder = u"A.app"_s;
-        a.info = Fixtures::infoPlist(u"com.example.a"_s);
-        Fixtures::App notApp;
-        notApp.folder = u"C.appex"_s;
-        notApp.info = Fixtures::infoPlist(u"com.example.c"_s);
-        // Stored B, A, C: the zip's own order would end on another folder.
-        const QVariantMap record = inspect(package(u"two.ipa"_s, {b, a, notApp}));
-        QCOMPARE(record.value(u"packageName"_s), QVariant(u"com.example.b"_s));
-        QCOMPARE(record.value(u"iconPath"_s), QVariant(work() + u"/Payload/B.app/Icon.png"_s));
+        // Stored in an order whose last ".app" is another one than the last in name order.
+        QList<Fixtures::App> apps;
+        for (const QString &name : {u"Delta.app"_s, u"Bravo.app"_s, u"Foxtrot.app"_s, u"Alpha.app"_s,
+                                    u"Golf.appex"_s, u"Echo.app"_s, u"Charlie.app"_s}) {
+            Fixtures::App app;
+            app.folder = name;
+            app.info = Fixtures::infoPlist(u"com.example."_s + name.section(u'.', 0, 0).toLower());
+            app.withIcon = false;
+            apps.append(app);
+        }
+        const QVariantMap record = inspect(package(u"several.ipa"_s, apps));
+        QCOMPARE(record.value(u"packageName"_s), QVariant(u"com.example.foxtrot"_s));
+        QCOMPARE(record.value(u"iconPath"_s), QVariant(work() + u"/Payload/Foxtrot.app/Icon.png"_s));
     }
 
     void identityValueRules_data()

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -124,6 +126,10 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!PropertyList::dictionaryFromFile(big, &error, 1024));
         QVERIFY(error.contains(u"1024"_s));
+        // A pipe in the file's place must not hang the reader.
+        const QString pipe = TestEnvironment::path(u"plists/pipe.plist"_s);
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        QVERIFY(!PropertyList::dictionaryFromFile(pipe));
     }
 };
 
