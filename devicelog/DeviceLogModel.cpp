@@ -7,8 +7,7 @@
 
 DeviceLogModel::DeviceLogModel(QObject *parent)
     : QAbstractListModel(parent)
-{
-}
+{ }
 
 qsizetype DeviceLogModel::shownCount() const
 {

@@ -37,8 +37,7 @@ DeviceLogReader::Outcome outcomeOf(QProcess::ExitStatus status, int exitCode)
 DeviceLogReader::DeviceLogReader(QObject *parent)
     : QObject(parent)
     , m_shared(std::make_shared<Shared>())
-{
-}
+{ }
 
 DeviceLogReader::~DeviceLogReader()
 {
@@ -93,7 +92,8 @@ void DeviceLogReader::start(const QString &program)
         QObject::connect(process, &QProcess::errorOccurred, process, [process, post](QProcess::ProcessError error) {
             if (error != QProcess::FailedToStart)
                 return;
-            qCWarning(lcDeviceLog) << "deviceconsole cannot be started:" << process->program() << process->errorString();
+            qCWarning(lcDeviceLog) << "deviceconsole cannot be started:" << process->program()
+                                   << process->errorString();
             post({}, std::make_pair(Outcome::FailedToStart, -1));
         });
         process->start();

@@ -27,11 +27,11 @@ public:
     static constexpr qsizetype kMaxBatch = 20000;
 
     enum class Outcome {
-        FailedToStart,    // the tool is missing or cannot be run
+        FailedToStart, // the tool is missing or cannot be run
         ToolNotInstalled, // the launcher could not find the program that reads the device
-        NoDevice,         // no device is connected
-        Ended,            // the tool ended its output (exit code given)
-        Crashed,          // the tool was killed by a signal
+        NoDevice, // no device is connected
+        Ended, // the tool ended its output (exit code given)
+        Crashed, // the tool was killed by a signal
     };
 
     explicit DeviceLogReader(QObject *parent = nullptr);

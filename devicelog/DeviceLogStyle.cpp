@@ -26,7 +26,7 @@ QFont DeviceLogStyle::logFont()
 {
     static const QFont font = [] {
         QFont f = QFontDatabase::families().contains(u"Menlo"_s) ? QFont(u"Menlo"_s)
-                                                                  : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+                                                                 : QFontDatabase::systemFont(QFontDatabase::FixedFont);
         f.setPixelSize(12);
         f.setBold(false);
         f.setItalic(false);
@@ -48,21 +48,21 @@ QList<QTextLayout::FormatRange> DeviceLogStyle::formatsForEntry(const QString &e
     QTextCharFormat bold;
     bold.setFont(boldLogFont());
     if (DeviceLogText::hasTimeStringString(entry))
-        formats.append({0, int(qMin<qsizetype>(8, entry.size())), bold});
+        formats.append({ 0, int(qMin<qsizetype>(8, entry.size())), bold });
     if (DataCheck::isValidString(searchString)) {
         const qsizetype hit = entry.indexOf(searchString);
         if (hit >= 0) {
             QTextCharFormat yellow;
             yellow.setBackground(QColor(255, 255, 0));
-            formats.append({int(hit), int(searchString.size()), yellow});
+            formats.append({ int(hit), int(searchString.size()), yellow });
         }
     }
     const qsizetype arrow = entry.indexOf(DeviceLogText::kArrow);
     if (arrow >= 0)
-        formats.append({int(arrow), int(DeviceLogText::kArrow.size()), bold});
+        formats.append({ int(arrow), int(DeviceLogText::kArrow.size()), bold });
     const DeviceLogText::Range name = DeviceLogText::rangeOfProcessName(entry);
     if (!name.isEmpty())
-        formats.append({int(name.location), int(name.length), bold});
+        formats.append({ int(name.location), int(name.length), bold });
     return formats;
 }
 
@@ -84,7 +84,7 @@ QString DeviceLogStyle::layoutText(const QString &text)
 QSizeF DeviceLogStyle::sizeWithWidth(const QString &text, qreal width, const QFont &font)
 {
     if (text.isEmpty())
-        return {width, 0};
+        return { width, 0 };
     QTextLayout layout(layoutText(text), font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -96,7 +96,7 @@ QSizeF DeviceLogStyle::sizeWithWidth(const QString &text, qreal width, const QFo
         ++lines;
     }
     layout.endLayout();
-    return {width, lines * QFontMetricsF(font).lineSpacing()};
+    return { width, lines * QFontMetricsF(font).lineSpacing() };
 }
 
 int DeviceLogStyle::rowHeight(const QString &entry, int columnWidth, const QFont &font)

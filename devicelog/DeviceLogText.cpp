@@ -26,8 +26,8 @@ QRegularExpression compiled(const QString &pattern)
 // A line feed, then "Mon dd HH:MM:SS" with one or two blanks before the day.
 const QRegularExpression &boundaryExpression()
 {
-    thread_local const QRegularExpression expression = compiled(
-        QStringLiteral("\\n" QL_W "{3}" QL_S "{1,2}" QL_D "{1,2}" QL_S QL_D "{2}:" QL_D "{2}:" QL_D "{2}"));
+    thread_local const QRegularExpression expression
+        = compiled(QStringLiteral("\\n" QL_W "{3}" QL_S "{1,2}" QL_D "{1,2}" QL_S QL_D "{2}:" QL_D "{2}:" QL_D "{2}"));
     return expression;
 }
 
@@ -52,9 +52,9 @@ const QRegularExpression &timeExpression()
 const QRegularExpression &processNameExpression()
 {
     // "^\d{2}:\d{2}:\d{2}\s\w+\s(\w+)\s%@" with the arrow in place of the placeholder.
-    thread_local const QRegularExpression expression = compiled(
-        QStringLiteral("^" QL_D "{2}:" QL_D "{2}:" QL_D "{2}" QL_S QL_W "+" QL_S "(" QL_W "+)" QL_S)
-        + QRegularExpression::escape(DeviceLogText::kArrow));
+    thread_local const QRegularExpression expression
+        = compiled(QStringLiteral("^" QL_D "{2}:" QL_D "{2}:" QL_D "{2}" QL_S QL_W "+" QL_S "(" QL_W "+)" QL_S)
+            + QRegularExpression::escape(DeviceLogText::kArrow));
     return expression;
 }
 
@@ -158,7 +158,7 @@ DeviceLogText::Range DeviceLogText::rangeOfProcessName(const QString &entry)
     const QRegularExpressionMatch match = processNameExpression().match(entry);
     if (!match.hasMatch())
         return {};
-    return {match.capturedStart(1), match.capturedLength(1)};
+    return { match.capturedStart(1), match.capturedLength(1) };
 }
 
 QString DeviceLogText::rewriteEntry(const QString &entry)

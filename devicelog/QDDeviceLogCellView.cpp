@@ -8,8 +8,7 @@
 
 QDDeviceLogCellView::QDDeviceLogCellView(QObject *parent)
     : QStyledItemDelegate(parent)
-{
-}
+{ }
 
 void QDDeviceLogCellView::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
@@ -20,8 +19,9 @@ void QDDeviceLogCellView::paint(QPainter *painter, const QStyleOptionViewItem &o
 
     painter->save();
     painter->setClipRect(rect);
-    painter->fillRect(rect, selected ? option.palette.brush(group, QPalette::Highlight)
-                                     : QBrush(DeviceLogStyle::rowBackground(index.row())));
+    painter->fillRect(rect,
+        selected ? option.palette.brush(group, QPalette::Highlight)
+                 : QBrush(DeviceLogStyle::rowBackground(index.row())));
 
     const QFont font = DeviceLogStyle::logFont();
     const qreal lineSpacing = QFontMetricsF(font).lineSpacing();
@@ -55,7 +55,7 @@ void QDDeviceLogCellView::paint(QPainter *painter, const QStyleOptionViewItem &o
 
 QSize QDDeviceLogCellView::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    return {option.rect.width(),
-            DeviceLogStyle::rowHeight(index.data(Qt::DisplayRole).toString(), option.rect.width(),
-                                      DeviceLogStyle::logFont())};
+    return { option.rect.width(),
+        DeviceLogStyle::rowHeight(
+            index.data(Qt::DisplayRole).toString(), option.rect.width(), DeviceLogStyle::logFont()) };
 }

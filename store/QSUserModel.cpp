@@ -22,11 +22,26 @@ namespace {
 const QStringList &tableTextColumns()
 {
     static const QStringList columns = {
-        u"u_id"_s,          u"u_name"_s,        u"u_email"_s,           u"u_alias"_s,
-        u"u_gender"_s,      u"u_mobile"_s,      u"u_signature"_s,       u"u_latitude"_s,
-        u"u_longitude"_s,   u"u_location_updated"_s, u"u_allow_share_location"_s, u"u_is_complete"_s,
-        u"u_job"_s,         u"u_company"_s,     u"u_fav"_s,             u"u_normal_place"_s,
-        u"u_age"_s,         u"u_is_vip"_s,      u"u_belong_house_id"_s, u"u_description"_s,
+        u"u_id"_s,
+        u"u_name"_s,
+        u"u_email"_s,
+        u"u_alias"_s,
+        u"u_gender"_s,
+        u"u_mobile"_s,
+        u"u_signature"_s,
+        u"u_latitude"_s,
+        u"u_longitude"_s,
+        u"u_location_updated"_s,
+        u"u_allow_share_location"_s,
+        u"u_is_complete"_s,
+        u"u_job"_s,
+        u"u_company"_s,
+        u"u_fav"_s,
+        u"u_normal_place"_s,
+        u"u_age"_s,
+        u"u_is_vip"_s,
+        u"u_belong_house_id"_s,
+        u"u_description"_s,
         u"screen_name"_s,
     };
     return columns;
@@ -39,7 +54,8 @@ QString createTableStatement(const QString &table)
 {
     QStringList definitions;
     for (const QString &column : tableTextColumns())
-        definitions.append(column + (column == kIdColumn ? u" VARCHAR PRIMARY KEY NOT NULL"_s : u" VARCHAR NOT NULL"_s));
+        definitions.append(
+            column + (column == kIdColumn ? u" VARCHAR PRIMARY KEY NOT NULL"_s : u" VARCHAR NOT NULL"_s));
     definitions.append(kUpdatedColumn + u" INTEGER NOT NULL DEFAULT 0"_s);
     return u"CREATE TABLE %1 ("_s.arg(table) + definitions.join(u", "_s) + u")"_s;
 }
@@ -101,11 +117,26 @@ bool QSUserModel::hasConnection() const
 const QStringList &QSUserModel::fieldsOfStringType()
 {
     static const QStringList fields = {
-        u"u_id"_s,          u"u_name"_s,         u"u_alias"_s,          u"u_email"_s,
-        u"u_gender"_s,      u"u_mobile"_s,       u"u_signature"_s,      u"u_latitude"_s,
-        u"u_longitude"_s,   u"u_location_updated"_s, u"u_allow_share_location"_s, u"u_is_complete"_s,
-        u"u_job"_s,         u"u_company"_s,      u"u_fav"_s,            u"u_normal_place"_s,
-        u"u_age"_s,         u"u_is_vip"_s,       u"u_belong_house_id"_s, u"screen_name"_s,
+        u"u_id"_s,
+        u"u_name"_s,
+        u"u_alias"_s,
+        u"u_email"_s,
+        u"u_gender"_s,
+        u"u_mobile"_s,
+        u"u_signature"_s,
+        u"u_latitude"_s,
+        u"u_longitude"_s,
+        u"u_location_updated"_s,
+        u"u_allow_share_location"_s,
+        u"u_is_complete"_s,
+        u"u_job"_s,
+        u"u_company"_s,
+        u"u_fav"_s,
+        u"u_normal_place"_s,
+        u"u_age"_s,
+        u"u_is_vip"_s,
+        u"u_belong_house_id"_s,
+        u"screen_name"_s,
         u"u_description"_s,
     };
     return fields;
@@ -326,8 +357,8 @@ QStringList QSUserModel::listExpiredUserIds()
     const qint64 msecs = m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
     const qint64 now = msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000);
     QSqlQuery query(m_db);
-    query.prepare(u"SELECT * FROM %1"_s.arg(kTableName) + u" WHERE "_s
-                  + u"strftime('%s', ?, 'unixepoch') - u_updated > ?"_s);
+    query.prepare(
+        u"SELECT * FROM %1"_s.arg(kTableName) + u" WHERE "_s + u"strftime('%s', ?, 'unixepoch') - u_updated > ?"_s);
     query.addBindValue(now);
     query.addBindValue(kExpirySeconds);
     QStringList ids;

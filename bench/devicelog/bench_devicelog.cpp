@@ -42,15 +42,15 @@ qint64 rssKiB()
 // Lines in the layout of the device log tool, with a few multi-line messages and a rare word.
 qint64 generate(const QString &path, int lines)
 {
-    static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    static const char *const processes[] = {"SpringBoard", "kernel", "backboardd", "locationd", "mediaserverd",
-                                            "CommCenter", "wifid", "assertiond", "searchd", "Preferences",
-                                            "com.apple.WebKit.Networking", "MyApp", "runningboardd", "symptomsd"};
-    static const char *const levels[] = {"<Notice>", "<Notice>", "<Notice>", "<Debug>", "<Warning>", "<Error>"};
-    static const char *const words[] = {"connection", "state", "changed", "to", "active", "request", "finished",
-                                        "with", "error", "domain", "code", "session", "timer", "fired", "for",
-                                        "process", "assertion", "acquired", "released", "network", "path",
-                                        "satisfied", "interface", "en0", "scene", "update", "无法", "连接"};
+    static const char *const months[]
+        = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+    static const char *const processes[]
+        = { "SpringBoard", "kernel", "backboardd", "locationd", "mediaserverd", "CommCenter", "wifid", "assertiond",
+              "searchd", "Preferences", "com.apple.WebKit.Networking", "MyApp", "runningboardd", "symptomsd" };
+    static const char *const levels[] = { "<Notice>", "<Notice>", "<Notice>", "<Debug>", "<Warning>", "<Error>" };
+    static const char *const words[] = { "connection", "state", "changed", "to", "active", "request", "finished",
+        "with", "error", "domain", "code", "session", "timer", "fired", "for", "process", "assertion", "acquired",
+        "released", "network", "path", "satisfied", "interface", "en0", "scene", "update", "无法", "连接" };
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return 0;
@@ -62,8 +62,8 @@ qint64 generate(const QString &path, int lines)
         char head[96];
         const int process = int(random.bounded(int(std::size(processes))));
         std::snprintf(head, sizeof head, "%s %2d %02d:%02d:%02d iPhone %s[%d] %s: ", months[(i / 50000) % 12],
-                      1 + (i / 20000) % 28, (second / 3600) % 24, (second / 60) % 60, second % 60, processes[process],
-                      100 + process * 37, levels[random.bounded(int(std::size(levels)))]);
+            1 + (i / 20000) % 28, (second / 3600) % 24, (second / 60) % 60, second % 60, processes[process],
+            100 + process * 37, levels[random.bounded(int(std::size(levels)))]);
         buffer += head;
         const int count = 4 + int(random.bounded(14));
         for (int w = 0; w < count; ++w) {
@@ -92,7 +92,7 @@ double grepSeconds(const QString &keyword, const QString &path, qint64 *count)
         QProcess grep;
         QElapsedTimer timer;
         timer.start();
-        grep.start(u"grep"_s, {u"-F"_s, u"-c"_s, u"--"_s, keyword, path});
+        grep.start(u"grep"_s, { u"-F"_s, u"-c"_s, u"--"_s, keyword, path });
         grep.waitForFinished(-1);
         best = std::min(best, timer.nsecsElapsed() / 1e9);
         *count = grep.readAllStandardOutput().trimmed().toLongLong();
@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
             entries += DeviceLogText::entriesFromChunk(file.read(65536), &carry).size();
         const double seconds = timer.nsecsElapsed() / 1e9;
         std::printf("cutting alone:        %lld entries in %.2f s = %.0f entries/s (%.0f MB/s)\n", (long long)entries,
-                    seconds, entries / seconds, bytes / 1e6 / seconds);
+            seconds, entries / seconds, bytes / 1e6 / seconds);
     }
 
     const qint64 rssBefore = rssKiB();
@@ -166,7 +166,7 @@ int main(int argc, char *argv[])
     qint64 longestBatch = 0;
     qint64 batches = 0;
     QObject::connect(viewer.logModel(), &QAbstractItemModel::rowsAboutToBeInserted, &viewer,
-                     [&] { batchStart = clock.nsecsElapsed(); });
+        [&] { batchStart = clock.nsecsElapsed(); });
     QObject::connect(reader, &DeviceLogReader::entriesArrived, &viewer, [&] {
         longestBatch = std::max(longestBatch, clock.nsecsElapsed() - batchStart);
         ++batches;
@@ -186,18 +186,19 @@ int main(int argc, char *argv[])
     std::sort(gaps.begin(), gaps.end());
     const double seconds = endNs / 1e9;
     std::printf("viewer:               %lld entries in %.2f s = %.0f entries/s\n", (long long)entries, seconds,
-                entries / seconds);
+        entries / seconds);
     std::printf("event loop:           longest block %.1f ms, 99.9th percentile %.1f ms (1 ms timer, %lld ticks)\n",
-                gaps.isEmpty() ? 0.0 : gaps.last() / 1e6 - 1, gaps.isEmpty() ? 0.0 : gaps.at(gaps.size() * 999 / 1000) / 1e6 - 1,
-                (long long)gaps.size());
+        gaps.isEmpty() ? 0.0 : gaps.last() / 1e6 - 1,
+        gaps.isEmpty() ? 0.0 : gaps.at(gaps.size() * 999 / 1000) / 1e6 - 1, (long long)gaps.size());
     std::printf("deliveries:           %lld, the longest taking %.1f ms on the main thread (model and table)\n",
-                (long long)batches, longestBatch / 1e6);
+        (long long)batches, longestBatch / 1e6);
     std::printf("memory:               %.0f bytes per entry (RSS %+.1f MB; entries average %.0f characters)\n",
-                (rssAfter - rssBefore) * 1024.0 / std::max<qint64>(entries, 1), (rssAfter - rssBefore) / 1024.0,
-                double(chars) / std::max<qint64>(entries, 1));
-    std::printf("rows measured:        %lld of %lld\n", (long long)viewer.logTable()->measuredRowCount(), (long long)entries);
+        (rssAfter - rssBefore) * 1024.0 / std::max<qint64>(entries, 1), (rssAfter - rssBefore) / 1024.0,
+        double(chars) / std::max<qint64>(entries, 1));
+    std::printf(
+        "rows measured:        %lld of %lld\n", (long long)viewer.logTable()->measuredRowCount(), (long long)entries);
 
-    for (const QString &keyword : {u"needle"_s, u"<Error>"_s, u"SpringBoard"_s, u"iPhone"_s}) {
+    for (const QString &keyword : { u"needle"_s, u"<Error>"_s, u"SpringBoard"_s, u"iPhone"_s }) {
         viewer.logSearchField()->setText(keyword);
         QElapsedTimer timer;
         timer.start();
@@ -208,8 +209,7 @@ int main(int argc, char *argv[])
         qint64 grepCount = 0;
         const double grep = grepSeconds(keyword, logPath, &grepCount);
         std::printf("search %-12s      %8lld entries in %6.1f ms; grep -F -c: %8lld lines in %6.1f ms\n",
-                    qPrintable(u'"' + keyword + u'"'), (long long)found, searchSeconds * 1e3, (long long)grepCount,
-                    grep * 1e3);
+            qPrintable(u'"' + keyword + u'"'), (long long)found, searchSeconds * 1e3, (long long)grepCount, grep * 1e3);
     }
     viewer.logSearchField()->clear();
     return 0;

@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 
 // A stand-in for the device log tool in a resource folder of its own (QUILLO_RESOURCE_DIR points
 // at it while the object lives). Chunk i is written, with one write, only after release(i); after
@@ -74,6 +74,6 @@ private:
         qputenv("QUILLO_RESOURCE_DIR", QFile::encodeName(m_dir.path()));
     }
 
-    QTemporaryDir m_dir{TestEnvironment::path(QStringLiteral("resources-XXXXXX"))};
+    QTemporaryDir m_dir { TestEnvironment::path(QStringLiteral("resources-XXXXXX")) };
     QByteArray m_previousResourceDir;
 };

@@ -25,7 +25,7 @@ void collect(DeviceLogReader &reader, Collected &into)
         into.batches.append(entries.size());
     });
     QObject::connect(&reader, &DeviceLogReader::finished, &reader,
-                     [&into](DeviceLogReader::Outcome outcome, int code) { into.end = std::make_pair(outcome, code); });
+        [&into](DeviceLogReader::Outcome outcome, int code) { into.end = std::make_pair(outcome, code); });
 }
 
 } // namespace
@@ -36,7 +36,8 @@ class TestDeviceLogReader : public QObject
 private Q_SLOTS:
     void entrySplitAcrossChunksBecomesTwo()
     {
-        FakeDeviceConsole tool({"Dec  7 10:00:01 iPhone alpha[1] <Notice>: hel", "lo\nDec  7 10:00:02 iPhone beta[2] <Notice>: next\n"});
+        FakeDeviceConsole tool(
+            { "Dec  7 10:00:01 iPhone alpha[1] <Notice>: hel", "lo\nDec  7 10:00:02 iPhone beta[2] <Notice>: next\n" });
         DeviceLogReader reader;
         Collected got;
         collect(reader, got);
@@ -45,14 +46,15 @@ private Q_SLOTS:
         QTRY_COMPARE(got.entries.size(), 1);
         tool.release(1);
         QTRY_COMPARE(got.entries.size(), 3);
-        QCOMPARE(got.entries, QStringList({u"10:00:01 iPhone alpha \u2192  <Notice>: hel"_s, u"lo\n"_s,
-                                           u"10:00:02 iPhone beta \u2192  <Notice>: next\n"_s}));
+        QCOMPARE(got.entries,
+            QStringList({ u"10:00:01 iPhone alpha \u2192  <Notice>: hel"_s, u"lo\n"_s,
+                u"10:00:02 iPhone beta \u2192  <Notice>: next\n"_s }));
         QVERIFY(!got.end);
     }
 
     void characterCutBetweenChunksIsKept()
     {
-        FakeDeviceConsole tool({"Dec  7 10:00:01 iPhone alpha[1] <Notice>: a \xe2\x86", "\x92 b\n"});
+        FakeDeviceConsole tool({ "Dec  7 10:00:01 iPhone alpha[1] <Notice>: a \xe2\x86", "\x92 b\n" });
         DeviceLogReader reader;
         Collected got;
         collect(reader, got);
@@ -61,7 +63,7 @@ private Q_SLOTS:
         QTRY_COMPARE(got.entries.size(), 1);
         tool.release(1);
         QTRY_COMPARE(got.entries.size(), 2);
-        QCOMPARE(got.entries, QStringList({u"10:00:01 iPhone alpha \u2192  <Notice>: a "_s, u"\u2192 b\n"_s}));
+        QCOMPARE(got.entries, QStringList({ u"10:00:01 iPhone alpha \u2192  <Notice>: a "_s, u"\u2192 b\n"_s }));
     }
 
     // A flood of lines arrives complete and in order, in bounded batches. One write per line, so
@@ -69,7 +71,8 @@ private Q_SLOTS:
     void floodArrivesInOrder()
     {
         FakeDeviceConsole tool("#!/bin/sh\n"
-                               "awk 'BEGIN { for (i = 0; i < 60000; i++) { printf \"Jan  2 03:04:05 d p[1] <N>: line %d\\n\", i; fflush() } }'\n");
+                               "awk 'BEGIN { for (i = 0; i < 60000; i++) { printf \"Jan  2 03:04:05 d p[1] <N>: line "
+                               "%d\\n\", i; fflush() } }'\n");
         DeviceLogReader reader;
         Collected got;
         collect(reader, got);
@@ -81,7 +84,7 @@ private Q_SLOTS:
         for (int i = 0; i < got.entries.size(); ++i)
             QCOMPARE(got.entries.at(i), u"03:04:05 d p \u2192  <N>: line %1\n"_s.arg(i));
         QVERIFY(std::all_of(got.batches.cbegin(), got.batches.cend(),
-                            [](qsizetype n) { return n > 0 && n <= DeviceLogReader::kMaxBatch; }));
+            [](qsizetype n) { return n > 0 && n <= DeviceLogReader::kMaxBatch; }));
     }
 
     void outcomes_data()
@@ -89,9 +92,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<DeviceLogReader::Outcome>("outcome");
         QTest::addColumn<int>("code");
-        QTest::newRow("launcher: tool not installed") << QByteArray("#!/bin/sh\nexit 127\n")
-                                                      << DeviceLogReader::Outcome::ToolNotInstalled << 127;
-        QTest::newRow("launcher: no device") << QByteArray("#!/bin/sh\nexit 69\n") << DeviceLogReader::Outcome::NoDevice << 69;
+        QTest::newRow("launcher: tool not installed")
+            << QByteArray("#!/bin/sh\nexit 127\n") << DeviceLogReader::Outcome::ToolNotInstalled << 127;
+        QTest::newRow("launcher: no device")
+            << QByteArray("#!/bin/sh\nexit 69\n") << DeviceLogReader::Outcome::NoDevice << 69;
         QTest::newRow("ended") << QByteArray("#!/bin/sh\nexit 3\n") << DeviceLogReader::Outcome::Ended << 3;
         QTest::newRow("killed") << QByteArray("#!/bin/sh\nkill -9 $$\n") << DeviceLogReader::Outcome::Crashed << 9;
         QTest::newRow("not executable") << QByteArray() << DeviceLogReader::Outcome::FailedToStart << -1;
@@ -127,7 +131,7 @@ private Q_SLOTS:
 
     void stoppingEndsTheTool()
     {
-        FakeDeviceConsole tool(QList<QByteArray>{"Jan  2 03:04:05 d p[1] <N>: x\n"});
+        FakeDeviceConsole tool(QList<QByteArray> { "Jan  2 03:04:05 d p[1] <N>: x\n" });
         Collected got;
         qint64 pid = 0;
         {

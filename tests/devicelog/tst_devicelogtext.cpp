@@ -17,15 +17,16 @@ private Q_SLOTS:
         const QByteArray chunk = "Dec  7 21:12:01 iPhone SpringBoard[58] <Notice>: first\n"
                                  "Dec  7 21:12:02 iPhone kernel[0] <Error>: second";
         const QStringList entries = DeviceLogText::entriesFromChunk(chunk);
-        QCOMPARE(entries, QStringList({u"21:12:01 iPhone SpringBoard \u2192  <Notice>: first\n"_s,
-                                       u"21:12:02 iPhone kernel \u2192  <Error>: second"_s}));
+        QCOMPARE(entries,
+            QStringList({ u"21:12:01 iPhone SpringBoard \u2192  <Notice>: first\n"_s,
+                u"21:12:02 iPhone kernel \u2192  <Error>: second"_s }));
     }
 
     void chunkStartingWithTwoLineFeedsGivesOneEntry()
     {
         const QByteArray chunk = "\n\nDec 17 08:00:00 iPad backboardd[66] <Notice>: x\n";
         QCOMPARE(DeviceLogText::entriesFromChunk(chunk),
-                 QStringList({u"08:00:00 iPad backboardd \u2192  <Notice>: x\n"_s}));
+            QStringList({ u"08:00:00 iPad backboardd \u2192  <Notice>: x\n"_s }));
         // One leading line feed goes; a lone line feed stays.
         QCOMPARE(DeviceLogText::removeNewLineAtBegining(u"\nabc"_s), u"abc"_s);
         QCOMPARE(DeviceLogText::removeNewLineAtBegining(u"\n"_s), u"\n"_s);
@@ -62,8 +63,9 @@ private Q_SLOTS:
     {
         const QString text = u"head\nJan  1 00:00:01 d p[1] <N>: one\ncontinued\nJan  1 00:00:02 d p[2] <N>: two\n"_s;
         const QStringList entries = DeviceLogText::seperateLog(text);
-        QCOMPARE(entries, QStringList({u"head\n"_s, u"Jan  1 00:00:01 d p[1] <N>: one\ncontinued\n"_s,
-                                       u"Jan  1 00:00:02 d p[2] <N>: two\n"_s}));
+        QCOMPARE(entries,
+            QStringList({ u"head\n"_s, u"Jan  1 00:00:01 d p[1] <N>: one\ncontinued\n"_s,
+                u"Jan  1 00:00:02 d p[2] <N>: two\n"_s }));
         QCOMPARE(entries.join(QString()), text);
         QVERIFY(DeviceLogText::seperateLog(QString()).isEmpty());
         QCOMPARE(DeviceLogText::seperateLog(u"no boundary\n"_s), QStringList(u"no boundary\n"_s));
@@ -96,13 +98,13 @@ private Q_SLOTS:
     void processName()
     {
         const QString entry = u"21:12:01 iPhone SpringBoard \u2192  <Notice>: x"_s;
-        QCOMPARE(DeviceLogText::rangeOfProcessName(entry), (Range{16, 11}));
+        QCOMPARE(DeviceLogText::rangeOfProcessName(entry), (Range { 16, 11 }));
         QCOMPARE(entry.mid(16, 11), u"SpringBoard"_s);
         // A hyphen in the process or device name: no match.
         QVERIFY(DeviceLogText::rangeOfProcessName(u"21:12:01 iPhone com-apple \u2192  <N>: x"_s).isEmpty());
         QVERIFY(DeviceLogText::rangeOfProcessName(u"21:12:01 Johns-iPhone kernel \u2192  <N>: x"_s).isEmpty());
         // Non-ASCII letters are word characters.
-        QCOMPARE(DeviceLogText::rangeOfProcessName(u"21:12:01 手机 设置 \u2192  <N>: x"_s), (Range{12, 2}));
+        QCOMPARE(DeviceLogText::rangeOfProcessName(u"21:12:01 手机 设置 \u2192  <N>: x"_s), (Range { 12, 2 }));
         QVERIFY(DeviceLogText::rangeOfProcessName(u"21:12:01 iPhone kernel: x"_s).isEmpty());
     }
 
@@ -120,7 +122,7 @@ private Q_SLOTS:
     {
         QByteArray carry;
         QCOMPARE(DeviceLogText::entriesFromChunk("Dec  7 10:00:01 d p[1] <N>: a \xe2\x86", &carry),
-                 QStringList(u"10:00:01 d p \u2192  <N>: a "_s));
+            QStringList(u"10:00:01 d p \u2192  <N>: a "_s));
         QCOMPARE(carry, QByteArray("\xe2\x86"));
         QCOMPARE(DeviceLogText::entriesFromChunk("\x92 b\n", &carry), QStringList(u"\u2192 b\n"_s));
         QVERIFY(carry.isEmpty());
@@ -150,8 +152,8 @@ private Q_SLOTS:
         for (int round = 0; round < 20000; ++round) {
             const QString hay = text(random.bounded(40));
             const QString needle = round % 2 && !hay.isEmpty()
-                                       ? hay.right(1 + random.bounded(int(qMin<qsizetype>(hay.size(), 12))))
-                                       : text(1 + random.bounded(6));
+                ? hay.right(1 + random.bounded(int(qMin<qsizetype>(hay.size(), 12))))
+                : text(1 + random.bounded(6));
             if (TextSearch::contains(hay, needle) != hay.contains(needle))
                 QFAIL(qPrintable(u"'%1' in '%2'"_s.arg(needle, hay)));
         }

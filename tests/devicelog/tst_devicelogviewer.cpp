@@ -24,12 +24,13 @@ namespace {
 QByteArray line(int second, const char *process, const QByteArray &message)
 {
     return "Dec  7 10:00:" + QByteArray::number(second).rightJustified(2, '0') + " iPhone " + process + "[4"
-           + QByteArray::number(second) + "] <Notice>: " + message;
+        + QByteArray::number(second) + "] <Notice>: " + message;
 }
 
 QString shown(int second, const char *process, const QString &message)
 {
-    return u"10:00:%1 iPhone %2 \u2192  <Notice>: %3"_s.arg(second, 2, 10, QChar(u'0')).arg(QLatin1StringView(process), message);
+    return u"10:00:%1 iPhone %2 \u2192  <Notice>: %3"_s.arg(second, 2, 10, QChar(u'0'))
+        .arg(QLatin1StringView(process), message);
 }
 
 QString readFile(const QString &path)
@@ -46,8 +47,8 @@ class TestDeviceLogViewer : public QObject
 private Q_SLOTS:
     void entriesAndSearchWhileArriving()
     {
-        FakeDeviceConsole tool({line(1, "alpha", "hel"), "lo\n" + line(2, "beta", "two\n"),
-                                line(3, "gamma", "beta too\n") + line(4, "delta", "none\n")});
+        FakeDeviceConsole tool({ line(1, "alpha", "hel"), "lo\n" + line(2, "beta", "two\n"),
+            line(3, "gamma", "beta too\n") + line(4, "delta", "none\n") });
         QDViewDeviceLogController viewer;
         DeviceLogModel *model = viewer.logModel();
         tool.release(0);
@@ -55,7 +56,8 @@ private Q_SLOTS:
         tool.release(1);
         // An entry cut across two chunks becomes two entries.
         QTRY_COMPARE(model->rowCount(), 3);
-        QCOMPARE(model->logContentList(), QStringList({shown(1, "alpha", u"hel"_s), u"lo\n"_s, shown(2, "beta", u"two\n"_s)}));
+        QCOMPARE(model->logContentList(),
+            QStringList({ shown(1, "alpha", u"hel"_s), u"lo\n"_s, shown(2, "beta", u"two\n"_s) }));
 
         viewer.logSearchField()->setText(u"beta"_s);
         viewer.searchLogWithKeyWord();
@@ -63,7 +65,8 @@ private Q_SLOTS:
         tool.release(2);
         // The matching newcomer is appended to the filtered rows; the other waits for the search to end.
         QTRY_COMPARE(model->logContentList().size(), 5);
-        QCOMPARE(model->filteredLogContentList(), QStringList({shown(2, "beta", u"two\n"_s), shown(3, "gamma", u"beta too\n"_s)}));
+        QCOMPARE(model->filteredLogContentList(),
+            QStringList({ shown(2, "beta", u"two\n"_s), shown(3, "gamma", u"beta too\n"_s) }));
         QCOMPARE(model->index(1).data().toString(), shown(3, "gamma", u"beta too\n"_s));
         // Capitals do not find lower case.
         viewer.logSearchField()->setText(u"BETA"_s);
@@ -77,7 +80,7 @@ private Q_SLOTS:
 
     void searchingEmptyLogThenReceivingMatch()
     {
-        FakeDeviceConsole tool({line(5, "one", "needle here\n") + line(6, "two", "hay\n")});
+        FakeDeviceConsole tool({ line(5, "one", "needle here\n") + line(6, "two", "hay\n") });
         QDViewDeviceLogController viewer;
         viewer.logSearchField()->setText(u"needle"_s);
         viewer.searchLogWithKeyWord();
@@ -91,13 +94,14 @@ private Q_SLOTS:
         viewer.cleanLog();
         QCOMPARE(viewer.logModel()->rowCount(), 0);
         QVERIFY(viewer.logModel()->isSearchMode());
-        viewer.logModel()->addEntries({u"hay"_s, u"a needle"_s});
+        viewer.logModel()->addEntries({ u"hay"_s, u"a needle"_s });
         QCOMPARE(viewer.logModel()->rowCount(), 1);
     }
 
     void savingDuringSearchWritesFilteredEntries()
     {
-        FakeDeviceConsole tool({line(1, "app", "keep 中文\n") + line(2, "app", "drop\n") + line(3, "app", "keep too\n")});
+        FakeDeviceConsole tool(
+            { line(1, "app", "keep 中文\n") + line(2, "app", "drop\n") + line(3, "app", "keep too\n") });
         QDViewDeviceLogController viewer;
         tool.release(0);
         QTRY_COMPARE(viewer.logModel()->rowCount(), 3);
@@ -108,7 +112,7 @@ private Q_SLOTS:
         SaveDialog::setNextFileName(path);
         viewer.saveLogFile();
         // Entries arriving while the panel is open are not in the saved text.
-        viewer.logModel()->addEntries({u"keep late\n"_s});
+        viewer.logModel()->addEntries({ u"keep late\n"_s });
         QTRY_VERIFY(QFile::exists(path));
         QCOMPARE(readFile(path), shown(1, "app", u"keep 中文\n"_s) + shown(3, "app", u"keep too\n"_s));
 
@@ -124,7 +128,7 @@ private Q_SLOTS:
     {
         FakeDeviceConsole emptyFolder;
         QDViewDeviceLogController viewer;
-        viewer.logModel()->addEntries({u"e0\n"_s, u"e1\n"_s, u"e2\n"_s, u"e3\n"_s, u"e4"_s});
+        viewer.logModel()->addEntries({ u"e0\n"_s, u"e1\n"_s, u"e2\n"_s, u"e3\n"_s, u"e4"_s });
         QItemSelectionModel *selection = viewer.logTable()->selectionModel();
         selection->select(viewer.logModel()->index(3), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         selection->select(viewer.logModel()->index(1), QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -162,10 +166,11 @@ private Q_SLOTS:
 
     void closingPostsNotificationAndFindFocusesSearch()
     {
-        FakeDeviceConsole tool(QList<QByteArray>{});
+        FakeDeviceConsole tool(QList<QByteArray> {});
         QObject observer;
         int posted = 0;
-        NotificationCenter::defaultCenter().addObserver(&observer, Notifications::CloseDeviceLogWindow, [&] { ++posted; });
+        NotificationCenter::defaultCenter().addObserver(
+            &observer, Notifications::CloseDeviceLogWindow, [&] { ++posted; });
 
         QDViewDeviceLogController viewer;
         QVERIFY(!viewer.focusSearchField()); // hidden: nothing happens
@@ -187,7 +192,7 @@ private Q_SLOTS:
 
     void viewerGoingAwayEndsTheTool()
     {
-        FakeDeviceConsole tool(QList<QByteArray>{});
+        FakeDeviceConsole tool(QList<QByteArray> {});
         auto *viewer = new QDViewDeviceLogController;
         QTRY_VERIFY(tool.pid() > 0);
         const qint64 pid = tool.pid();
@@ -205,20 +210,20 @@ private Q_SLOTS:
                 return r.start == start && r.length == length && r.format.font().bold();
             });
         };
-        QVERIFY(boldAt(0, 8));                                    // the time
-        QVERIFY(boldAt(int(entry.indexOf(u'\u2192')), 1));        // the arrow
+        QVERIFY(boldAt(0, 8)); // the time
+        QVERIFY(boldAt(int(entry.indexOf(u'\u2192')), 1)); // the arrow
         QVERIFY(boldAt(int(entry.indexOf(u"SpringBoard"_s)), 11)); // the process name
-        const auto yellow = std::find_if(formats.cbegin(), formats.cend(), [](const QTextLayout::FormatRange &r) {
-            return r.format.background().color() == QColor(255, 255, 0);
-        });
+        const auto yellow = std::find_if(formats.cbegin(), formats.cend(),
+            [](const QTextLayout::FormatRange &r) { return r.format.background().color() == QColor(255, 255, 0); });
         QVERIFY(yellow != formats.cend());
         QCOMPARE(yellow->start, int(entry.indexOf(u"hit"_s))); // the first hit only
         QCOMPARE(std::count_if(formats.cbegin(), formats.cend(),
-                               [](const QTextLayout::FormatRange &r) { return r.format.background().style() != Qt::NoBrush; }),
-                 1);
+                     [](const QTextLayout::FormatRange &r) { return r.format.background().style() != Qt::NoBrush; }),
+            1);
 
         // No arrow: no bold arrow or process name, but the time still bold.
-        const QList<QTextLayout::FormatRange> plain = DeviceLogStyle::formatsForEntry(u"10:00:01 iPhone kernel: x"_s, QString());
+        const QList<QTextLayout::FormatRange> plain
+            = DeviceLogStyle::formatsForEntry(u"10:00:01 iPhone kernel: x"_s, QString());
         QCOMPARE(plain.size(), 1);
         QCOMPARE(plain.first().start, 0);
         QCOMPARE(plain.first().length, 8);
@@ -227,7 +232,7 @@ private Q_SLOTS:
 
     void rowHeightsBackgroundsAndScrolling()
     {
-        FakeDeviceConsole tool(QList<QByteArray>{});
+        FakeDeviceConsole tool(QList<QByteArray> {});
         QDViewDeviceLogController viewer;
         viewer.resize(700, 400);
         viewer.show();

@@ -18,7 +18,7 @@ constexpr qint64 kT0 = 1700000000; // seconds
 
 QVariantMap user(const QString &uid, const QString &name, const QString &alias = QString())
 {
-    return {{u"u_id"_s, uid}, {u"u_name"_s, name}, {u"u_alias"_s, alias}, {u"u_email"_s, u"a@b.c"_s}};
+    return { { u"u_id"_s, uid }, { u"u_name"_s, name }, { u"u_alias"_s, alias }, { u"u_email"_s, u"a@b.c"_s } };
 }
 
 // Reads a column straight from the file, bypassing the model.
@@ -73,7 +73,7 @@ private Q_SLOTS:
             QSqlQuery query(u"PRAGMA table_info(User)"_s, db);
             while (query.next())
                 columns.append(query.value(1).toString() + u':' + query.value(2).toString() + u':'
-                               + query.value(3).toString() + u':' + query.value(5).toString());
+                    + query.value(3).toString() + u':' + query.value(5).toString());
             QSqlQuery index(u"select name from sqlite_master where type = 'index' and tbl_name = 'User'"_s, db);
             QStringList indexes;
             while (index.next())
@@ -112,10 +112,10 @@ private Q_SLOTS:
 
     void addRules()
     {
-        QVERIFY(!m_model->addWithUserInfo({{u"u_name"_s, u"no id"_s}}));
+        QVERIFY(!m_model->addWithUserInfo({ { u"u_name"_s, u"no id"_s } }));
         QVERIFY(!m_model->addWithUserInfo(user(QString(), u"n"_s)));
         QVERIFY(!m_model->addWithUserInfo(user(u"\n"_s, u"n"_s)));
-        QVERIFY(!m_model->addWithServerUserInfo({{u"u_id"_s, 42}}));
+        QVERIFY(!m_model->addWithServerUserInfo({ { u"u_id"_s, 42 } }));
         QVERIFY(m_model->addWithUserInfo(user(u"1"_s, u"n"_s)));
         QVERIFY(!m_model->addWithUserInfo(user(u"1"_s, u"again"_s))); // primary key
 
@@ -150,7 +150,7 @@ private Q_SLOTS:
         QVERIFY(m_model->addWithUserInfo(user(id, u"名字 'quoted'"_s)));
         QVERIFY(m_model->existsWithUid(id));
         QCOMPARE(m_model->getDisplayNameWithUid(id), u"名字 'quoted'"_s);
-        QVERIFY(m_model->updateWithUid(id, {{u"u_alias"_s, u"a'b"_s}}));
+        QVERIFY(m_model->updateWithUid(id, { { u"u_alias"_s, u"a'b"_s } }));
         QCOMPARE(m_model->getDisplayNameWithUid(id), u"a'b(名字 'quoted')"_s);
         QVERIFY(!m_model->existsWithUid(u"o"_s));
     }
@@ -160,15 +160,15 @@ private Q_SLOTS:
         QVERIFY(m_model->addWithUserInfo(user(u"1"_s, u"name"_s, u"mine"_s)));
         m_nowMs += 5000;
         // All values empty: refused, nothing written.
-        QVERIFY(!m_model->updateWithUid(u"1"_s, {{u"u_name"_s, u""_s}, {u"u_job"_s, u"\n"_s}}));
+        QVERIFY(!m_model->updateWithUid(u"1"_s, { { u"u_name"_s, u""_s }, { u"u_job"_s, u"\n"_s } }));
         QCOMPARE(rawValue(m_path, u"1"_s, u"u_updated"_s).toLongLong(), kT0);
         QCOMPARE(m_model->getWithUId(u"1"_s).value(u"u_name"_s), QVariant(u"name"_s));
-        QVERIFY(!m_model->updateWithUid(QString(), {{u"u_name"_s, u"x"_s}}));
+        QVERIFY(!m_model->updateWithUid(QString(), { { u"u_name"_s, u"x"_s } }));
         // Non-empty values are written, the others left alone; an unknown id succeeds.
-        QVERIFY(m_model->updateWithUid(u"1"_s, {{u"u_name"_s, u"new"_s}, {u"u_job"_s, u""_s}}));
+        QVERIFY(m_model->updateWithUid(u"1"_s, { { u"u_name"_s, u"new"_s }, { u"u_job"_s, u""_s } }));
         QCOMPARE(m_model->getWithUId(u"1"_s).value(u"u_name"_s), QVariant(u"new"_s));
         QCOMPARE(rawValue(m_path, u"1"_s, u"u_updated"_s).toLongLong(), kT0 + 5);
-        QVERIFY(m_model->updateWithUid(u"nobody"_s, {{u"u_name"_s, u"x"_s}}));
+        QVERIFY(m_model->updateWithUid(u"nobody"_s, { { u"u_name"_s, u"x"_s } }));
         QVERIFY(!m_model->existsWithUid(u"nobody"_s));
 
         // From the service: the local alias stays, the record becomes complete.
@@ -177,7 +177,7 @@ private Q_SLOTS:
         QCOMPARE(stored.value(u"u_alias"_s), QVariant(u"mine"_s));
         QCOMPARE(stored.value(u"u_name"_s), QVariant(u"served"_s));
         QCOMPARE(stored.value(u"u_is_complete"_s), QVariant(u"YES"_s));
-        QVERIFY(!m_model->updateWithServerUserInfo({{u"u_name"_s, u"x"_s}}));
+        QVERIFY(!m_model->updateWithServerUserInfo({ { u"u_name"_s, u"x"_s } }));
 
         // Replace: update when present (alias kept), insert otherwise.
         QVERIFY(m_model->replaceWithServerUserInfo(user(u"1"_s, u"again"_s, u"other"_s)));
@@ -203,9 +203,9 @@ private Q_SLOTS:
         m_nowMs = (kT0 + 86402) * 1000;
         QStringList both = m_model->listExpiredUserIds();
         both.sort();
-        QCOMPARE(both, QStringList({u"new"_s, u"old"_s}));
+        QCOMPARE(both, QStringList({ u"new"_s, u"old"_s }));
         // A write renews the row.
-        QVERIFY(m_model->updateWithUid(u"old"_s, {{u"u_name"_s, u"renewed"_s}}));
+        QVERIFY(m_model->updateWithUid(u"old"_s, { { u"u_name"_s, u"renewed"_s } }));
         QCOMPARE(m_model->listExpiredUserIds(), QStringList(u"new"_s));
     }
 
@@ -213,7 +213,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_model->addWithUserInfo(user(u"1"_s, u"before"_s, u"mine"_s)));
         const QVariant payload = QJsonDocument::fromJson(
-                                     R"({"list":[{"u_id":"1","u_name":"after","u_alias":"x"},"junk",{"u_name":"no id"}]})")
+            R"({"list":[{"u_id":"1","u_name":"after","u_alias":"x"},"junk",{"u_name":"no id"}]})")
                                      .toVariant();
         m_model->setUpdatingExpiredUser(true);
         QVERIFY(QMetaObject::invokeMethod(m_model.get(), "updateExpiredUsersSuccess", Q_ARG(QVariant, payload)));
@@ -221,7 +221,7 @@ private Q_SLOTS:
         QCOMPARE(m_model->getDisplayNameWithUid(u"1"_s), u"mine(after)"_s);
 
         m_model->setUpdatingExpiredUser(true);
-        const QVariant error = QVariantMap{{u"code"_s, u"500"_s}};
+        const QVariant error = QVariantMap { { u"code"_s, u"500"_s } };
         QVERIFY(QMetaObject::invokeMethod(m_model.get(), "updateExpiredUsersError", Q_ARG(QVariant, error)));
         QVERIFY(!m_model->isUpdatingExpiredUser());
     }
