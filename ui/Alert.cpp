@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QQueue>
@@ -16,6 +17,7 @@ struct AlertState
     bool testMode = false;
     QQueue<int> answers;
     QStringList history;
+    QImage lastImage;
 };
 
 AlertState &state()
@@ -36,13 +38,15 @@ int takeAnswer(const QString &text, bool blocking)
 }
 
 QMessageBox *makeBox(QWidget *parent, const QString &text, const QStringList &buttons, const QString &informativeText,
-                     QList<QAbstractButton *> &made)
+                     QList<QAbstractButton *> &made, const QImage &image = QImage())
 {
     auto *box = new QMessageBox(parent);
     box->setObjectName(u"alert"_s);
     box->setIcon(QMessageBox::NoIcon);
     box->setWindowTitle(u"Quillo"_s);
     box->setText(text);
+    if (!image.isNull())
+        box->setIconPixmap(QPixmap::fromImage(image));
     if (!informativeText.isEmpty())
         box->setInformativeText(informativeText);
     const QStringList titles = buttons.isEmpty() ? QStringList{u"确定"_s} : buttons;
@@ -62,6 +66,14 @@ QMessageBox *makeBox(QWidget *parent, const QString &text, const QStringList &bu
 void Alert::sheet(QWidget *window, const QString &text, const QStringList &buttons, std::function<void(int)> done,
                   const QString &informativeText)
 {
+    sheet(window, text, buttons, std::move(done), informativeText, QImage());
+}
+
+void Alert::sheet(QWidget *window, const QString &text, const QStringList &buttons, std::function<void(int)> done,
+                  const QString &informativeText, const QImage &image)
+{
+    if (!image.isNull())
+        state().lastImage = image;
     const int answer = takeAnswer(text, false);
     if (answer >= 0) {
         // Keep the sheet's asynchronous nature: the completion runs after the caller returns.
@@ -73,7 +85,7 @@ void Alert::sheet(QWidget *window, const QString &text, const QStringList &butto
         return;
     }
     QList<QAbstractButton *> made;
-    QMessageBox *box = makeBox(window, text, buttons, informativeText, made);
+    QMessageBox *box = makeBox(window, text, buttons, informativeText, made, image);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(box, &QMessageBox::finished, box, [box, made, done = std::move(done)](int) {
@@ -117,4 +129,10 @@ void Alert::clearHistory()
 {
     state().history.clear();
     state().answers.clear();
+    state().lastImage = QImage();
+}
+
+QImage Alert::lastImage()
+{
+    return state().lastImage;
 }

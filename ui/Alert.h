@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 
@@ -21,10 +22,15 @@ class Alert final
 public:
     static void sheet(QWidget *window, const QString &text, const QStringList &buttons = {},
                       std::function<void(int)> done = {}, const QString &informativeText = {});
+    // A sheet with an image beside its text (the download page's QR code, say).
+    static void sheet(QWidget *window, const QString &text, const QStringList &buttons, std::function<void(int)> done,
+                      const QString &informativeText, const QImage &image);
     static int modal(const QString &text, const QStringList &buttons = {}, const QString &informativeText = {});
 
     static void setTestMode(bool on);
     static void setNextAnswer(int buttonIndex);
     static QStringList history();
     static void clearHistory();
+    // The image of the last alert that had one; a null image after clearHistory().
+    static QImage lastImage();
 };
