@@ -26,6 +26,7 @@ PreferencesWindowController::PreferencesWindowController(const QString &title, Q
     addToolBar(Qt::TopToolBarArea, m_toolbar);
     setContextMenuPolicy(Qt::NoContextMenu);
     m_items->setExclusive(true);
+    m_stack->setMinimumSize(440, 200);
     setCentralWidget(m_stack);
 }
 

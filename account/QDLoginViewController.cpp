@@ -164,12 +164,13 @@ void QDLoginViewController::buildLoginView()
 
     auto *layout = new QGridLayout(m_loginView);
     layout->setContentsMargins(24, 24, 24, 24);
-    layout->addWidget(new QLabel(u"邮箱"_s, m_loginView), 0, 0);
-    layout->addWidget(m_emailTextField, 0, 1);
-    layout->addWidget(new QLabel(u"密码"_s, m_loginView), 1, 0);
-    layout->addWidget(m_passwordTextField, 1, 1);
-    layout->setRowStretch(2, 1);
-    layout->addLayout(status, 3, 0, 1, 2);
+    layout->setRowStretch(0, 1);
+    layout->addWidget(new QLabel(u"邮箱"_s, m_loginView), 1, 0);
+    layout->addWidget(m_emailTextField, 1, 1);
+    layout->addWidget(new QLabel(u"密码"_s, m_loginView), 2, 0);
+    layout->addWidget(m_passwordTextField, 2, 1);
+    layout->setRowStretch(3, 1);
+    layout->addLayout(status, 4, 0, 1, 2);
 
     watchField(m_emailTextField);
     watchField(m_passwordTextField);
@@ -227,6 +228,7 @@ void QDLoginViewController::buildRegisterView()
     agreement->addWidget(m_agreementLinkButton);
     agreement->addStretch();
     layout->addLayout(agreement, row++, 1, 1, 2);
+    layout->setRowStretch(row++, 1);
     auto *message = new QHBoxLayout;
     message->addWidget(m_registCautionImage);
     message->addWidget(m_registErrorTextField, 1);

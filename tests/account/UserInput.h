@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QStyleOptionButton>
 #include <QCoreApplication>
 #include <QInputMethodEvent>
 #include <QLineEdit>
@@ -12,6 +14,14 @@ namespace UserInput {
 inline void click(QWidget *widget, QPoint at = {})
 {
     QTest::mouseClick(widget, Qt::LeftButton, {}, at.isNull() ? widget->rect().center() : at);
+}
+
+// Clicks a check box on its box: only the box and its title answer a click, not the whole widget.
+inline void toggle(QCheckBox *box)
+{
+    QStyleOptionButton option;
+    option.initFrom(box);
+    click(box, box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center());
 }
 
 // Types into the focused field: Latin-1 characters key by key, anything else (Chinese) as an

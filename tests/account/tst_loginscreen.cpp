@@ -294,7 +294,7 @@ private slots:
         QCOMPARE(Alert::history(), QStringList{u"注册需同意Quillo服务条款"_s});
         QCOMPARE(m_screen->cloudClient(), nullptr);
 
-        click(find<QCheckBox>(u"agreementButton"_s));
+        toggle(find<QCheckBox>(u"agreementButton"_s));
         Alert::setNextAnswer(0); // "确定" on the success sheet
         QTest::keyClick(field(u"registConfirmPasswordTextField"_s), Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(m_screen->loginStatus(), 1, 10000);
@@ -341,7 +341,7 @@ private slots:
 
         openRegistration();
         fillRegistration(known.email, u"重复"_s, u"secret1"_s);
-        click(find<QCheckBox>(u"agreementButton"_s));
+        toggle(find<QCheckBox>(u"agreementButton"_s));
         click(button(u"finishButton"_s));
         const QString taken = m_service
                                   .call(u"user/register"_s, {{u"email"_s, known.email},

@@ -22,6 +22,7 @@
 
 using namespace Qt::StringLiterals;
 using UserInput::click;
+using UserInput::toggle;
 
 namespace {
 const QString kDownload = u"http://127.0.0.1:1/downloads/Quillo 9.0.zip?from=%41&x=1"_s;
@@ -121,9 +122,9 @@ private slots:
         auto *check = m_window->findChild<QCheckBox *>(box);
         QVERIFY(!check->isChecked()); // nothing stored: off
 
-        click(check);
+        toggle(check);
         QCOMPARE(storedText(key), u"1"_s);
-        click(check);
+        toggle(check);
         QCOMPARE(storedText(key), u"0"_s);
 
         // The switch follows the store each time its pane appears; only 1 is on.
