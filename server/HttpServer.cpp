@@ -46,6 +46,13 @@ QString header(const httplib::Request &req, const char *name)
     return req.has_header(name) ? q(req.get_header_value(name)) : QString();
 }
 
+// "module/action" of "/apiv1/module/action", or empty for any other path.
+QString operationOf(const httplib::Request &req)
+{
+    static const QRegularExpression path(u"^/apiv1/([A-Za-z]+/[A-Za-z]+)$"_s);
+    return path.match(q(req.path)).captured(1);
+}
+
 bool isChunked(const httplib::Request &req)
 {
     return header(req, "Transfer-Encoding").contains(u"chunked"_s, Qt::CaseInsensitive);
@@ -210,13 +217,11 @@ struct HttpServer::Impl
             drain(req, reader, drainBudget);
             return sendReply(res, *refusal);
         }
-        static const std::regex apiPath("^/apiv1/([A-Za-z]+)/([A-Za-z]+)$");
-        std::smatch m;
-        if (!std::regex_match(req.path, m, apiPath)) {
+        const QString moduleAction = operationOf(req);
+        if (moduleAction.isEmpty()) {
             drain(req, reader, drainBudget);
             return sendReply(res, ApiReply::refusal(ApiReply::UnknownPath, u"未知的接口“%1”，请检查请求地址"_s.arg(q(req.path).left(100)), 404));
         }
-        const QString moduleAction = q(m[1].str()) + u'/' + q(m[2].str());
         if (moduleAction == u"app/upload"_s)
             return upload(res, reader);
 
@@ -316,14 +321,13 @@ struct HttpServer::Impl
     {
         if (options.strict)
             return sendReply(res, ApiReply::wireFormat(u"接口调用应使用 POST 表单，而不是 %1"_s.arg(q(req.method)), 405));
-        static const std::regex apiPath("^/apiv1/([A-Za-z]+)/([A-Za-z]+)$");
-        std::smatch m;
-        if (!std::regex_match(req.path, m, apiPath))
+        const QString moduleAction = operationOf(req);
+        if (moduleAction.isEmpty())
             return sendReply(res, ApiReply::refusal(ApiReply::UnknownPath, u"未知的接口“%1”，请检查请求地址"_s.arg(q(req.path).left(100)), 404));
         FormFields fields;
         for (const auto &[name, value] : req.params)
             fields.append(q(name), q(value));
-        sendReply(res, api.handle(q(m[1].str()) + u'/' + q(m[2].str()), fields, info(req)));
+        sendReply(res, api.handle(moduleAction, fields, info(req)));
     }
 
     // Signs "releaseKey|expiry" so that a download link given after the install password
