@@ -2,6 +2,7 @@
 
 #include "app/Config.h"
 #include "app/DataCheck.h"
+#include "ui/QDView.h"
 #include "upload/AppInfoKeys.h"
 #include "upload/UploadFlow.h"
 
@@ -66,6 +67,11 @@ QDAppInfoViewController::QDAppInfoViewController(QVariantMap &appInfo, int appTy
 void QDAppInfoViewController::buildView()
 {
     setMinimumSize(kFormSize);
+
+    // The package's details stand on a panel.
+    auto *panel = new QDView(this);
+    panel->setObjectName(u"packagePanel"_s);
+    panel->setGeometry(12, 8, kFormSize.width() - 24, 108);
 
     m_iconImageView = new QLabel(this);
     m_iconImageView->setObjectName(u"iconImageView"_s);
