@@ -72,7 +72,11 @@ bool convert(plist_t node, int depth, QVariant *out)
     case PLIST_DATE: {
         int32_t seconds = 0;
         int32_t microseconds = 0;
+        // Deprecated from libplist 2.4 on; its replacement does not exist in 2.2.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
         plist_get_date_val(node, &seconds, &microseconds);
+#pragma GCC diagnostic pop
         const qint64 msecs = (PlistEpoch + seconds) * 1000 + microseconds / 1000;
         *out = QVariant(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC));
         return true;

@@ -26,6 +26,7 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -336,10 +337,12 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    QTemporaryDir temporary;
-    if (dir.isEmpty())
-        dir = temporary.path();
-    temporary.setAutoRemove(!keep);
+    std::optional<QTemporaryDir> temporary;
+    if (dir.isEmpty()) {
+        temporary.emplace(QDir::tempPath() + u"/bench_inspect-XXXXXX"_s);
+        temporary->setAutoRemove(!keep);
+        dir = temporary->path();
+    }
     QDir().mkpath(dir);
     // Unpack into a work folder of the benchmark's own, never the user's.
     qputenv("QUILLO_WORK_DIR", QFile::encodeName(dir + u"/work"_s));
