@@ -78,6 +78,14 @@ inline void type(QWidget *field, const QString &text)
     }
 }
 
+// With QUILLO_UPLOAD_GRAB_DIR set, saves a picture of the window there (for looking at the states).
+inline void grab(QWidget *window, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("QUILLO_UPLOAD_GRAB_DIR");
+    if (!dir.isEmpty())
+        window->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
 // Replaces the field's text as a user would: select all, delete, type.
 inline void replace(QLineEdit *field, const QString &text)
 {

@@ -129,9 +129,11 @@ private Q_SLOTS:
         QCOMPARE(c->windowTitle(), u"Quillo"_s);
         QVERIFY(c->backButton()->isHidden() && c->uploadButton()->isHidden());
         QCOMPARE(c->screenStack()->topScreen(), c->dragDropViewController());
+        grab(opener.window.get(), u"drop-target"_s);
 
         QDAppInfoViewController *form = dropAndWaitForForm(opener, m_ipa);
         QVERIFY(form);
+        grab(opener.window.get(), u"form-ios"_s);
         QCOMPARE(c->screenStack()->topScreen(), form);
         QVERIFY(c->uploadButton()->isVisible() && c->backButton()->isVisible());
         QCOMPARE(form->findChild<QLineEdit *>(u"identifierTextField"_s)->text(), u"com.example.demo"_s);
@@ -185,6 +187,7 @@ private Q_SLOTS:
         QDAppInfoViewController *form = dropAndWaitForForm(opener, m_apk);
         QVERIFY(form);
         QCOMPARE(c->appType(), 2);
+        grab(opener.window.get(), u"form-android"_s);
         QCOMPARE(form->findChild<QLineEdit *>(u"identifierTextField"_s)->text(), u"com.example.window"_s);
         QCOMPARE(form->appNameTextField()->text(), u"安卓演示"_s);
         QCOMPARE(form->findChild<QLineEdit *>(u"versionTextField"_s)->text(), u"1.2.3 (42)"_s);
@@ -335,6 +338,10 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(c->progressValue() > 0.0, 20000);
             QVERIFY(c->uploadProgressBar()->isVisible());
             QVERIFY(!c->uploadRateLabel()->text().isEmpty());
+            if (qEnvironmentVariableIsSet("QUILLO_UPLOAD_GRAB_DIR")) {
+                QTest::qWait(600); // let the rate settle for the picture
+                grab(opener.window.get(), u"uploading"_s);
+            }
             QVERIFY(c->progressValue() < 0.5);
             if (deleteController) {
                 opener.controller.reset();
@@ -390,6 +397,7 @@ private Q_SLOTS:
         c->exportArchive(archive, u"Demo Profile"_s);
         QTRY_COMPARE_WITH_TIMEOUT(opener.closeCalls, 1, 20000);
         QCOMPARE(c->loadingViewController()->loadingText()->text(), u"解析失败"_s);
+        grab(opener.window.get(), u"export-failed"_s);
         QVERIFY(!c->loadingViewController()->loadingIndicator()->isAnimating());
         QCOMPARE(Alert::history(), QStringList{u"生成ipa失败，请检查证书及签名文件是否正确!"_s});
         QVERIFY(opener.window->isHidden());
