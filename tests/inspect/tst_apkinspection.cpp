@@ -1,6 +1,7 @@
 #include "RecordingDelegate.h"
 
 #include "app/WorkFolder.h"
+#include "inspect/AaptRun.h"
 #include "inspect/PackageInspector.h"
 #include "inspect/PackageRecord.h"
 #include "tests/support/Fixtures.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -211,6 +213,17 @@ private Q_SLOTS:
         QCOMPARE(delegate.record, before);
         QVERIFY(!inspector.isWaitingForTool());
         QCOMPARE(filesBelow(WorkFolder::path()), QStringList());
+    }
+
+    // A tool that hangs is stopped at the time limit and counts as failed, whatever it printed.
+    void hungToolIsStopped()
+    {
+        const QString folder = toolFolder(u"hung"_s, "#!/bin/sh\necho \"package: name='x'\"\nexec sleep 30\n");
+        QElapsedTimer clock;
+        clock.start();
+        const AaptRun::Result result = AaptRun::runBlocking(folder + u"/aapt"_s, apk(u"hung.apk"_s), 500);
+        QCOMPARE(result.outcome, AaptRun::Outcome::ToolFailed);
+        QVERIFY(clock.elapsed() < 10000);
     }
 
     void outputInPiecesIsParsedOnce()
