@@ -377,6 +377,26 @@ private Q_SLOTS:
         QCOMPARE(seen.results.last().appShortcutUrl, suffix);
     }
 
+    // A failed prepare call still shows the form, without the reply's keys: the suffix is not
+    // checked. Logged out, the service then refuses the upload with its own message.
+    void aFailedPrepareStillLeadsToTheForm()
+    {
+        QSLoginModel::setLogout();
+        UploadFlow flow;
+        Observer seen(flow);
+        QVERIFY(flow.ParseIPA(m_ipa));
+        QTRY_COMPARE(flow.state(), UploadFlow::State::Form);
+        QCOMPARE(seen.forms.size(), 1);
+        QVERIFY(!flow.record().contains(u"urlCanbeModified"_s));
+        QVERIFY(!flow.record().contains(u"shortcutUrl"_s));
+        QCOMPARE(flow.record().size(), 7); // the inspection's keys only
+        flow.uploadButtonClicked();
+        QCOMPARE(flow.state(), UploadFlow::State::Sending); // no suffix check
+        QTRY_COMPARE_WITH_TIMEOUT(seen.results.size(), 1, 20000);
+        QCOMPARE(seen.results.first().kind, UploadFlow::Result::Kind::Refused);
+        QVERIFY2(seen.results.first().message.contains(u"登录"_s), qPrintable(seen.results.first().message));
+    }
+
     // A second package while the first one's prepare call is out: only the second form comes.
     void aSecondPackageCancelsTheFirstPrepare()
     {
