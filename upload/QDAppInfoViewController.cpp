@@ -50,8 +50,8 @@ QLineEdit *makeField(QWidget *parent, const QString &name, QRect geometry, bool 
 }
 } // namespace
 
-QDAppInfoViewController::QDAppInfoViewController(QVariantMap &appInfo, int appType,
-                                                 std::function<void()> payloadCleaner, QWidget *parent)
+QDAppInfoViewController::QDAppInfoViewController(
+    QVariantMap &appInfo, int appType, std::function<void()> payloadCleaner, QWidget *parent)
     : QWidget(parent)
     , m_appInfo(&appInfo)
     , m_appType(appType)
@@ -103,30 +103,36 @@ void QDAppInfoViewController::buildView()
     m_shortcutPrefixLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_shortcutPrefixLabel->setText(m_shortcutPrefixLabel->fontMetrics().elidedText(prefix, Qt::ElideLeft, 196));
     m_shortcutPrefixLabel->setToolTip(prefix);
-    m_shortcutUrlTextField = makeField(this, u"shortcutUrlTextField"_s, QRect(kFieldX + 204, y, 236, kRowHeight), false);
+    m_shortcutUrlTextField
+        = makeField(this, u"shortcutUrlTextField"_s, QRect(kFieldX + 204, y, 236, kRowHeight), false);
     m_shortcutUrlTextField->setPlaceholderText(u"网址后缀"_s);
 
     y += 36;
-    m_publishRangeLabel = makeLabel(this, u"publishRangeLabel"_s, u"发布范围"_s, QRect(kLabelX, y, kLabelWidth, kRowHeight));
+    m_publishRangeLabel
+        = makeLabel(this, u"publishRangeLabel"_s, u"发布范围"_s, QRect(kLabelX, y, kLabelWidth, kRowHeight));
     m_publisRangePopup = new QComboBox(this);
     m_publisRangePopup->setObjectName(u"publisRangePopup"_s);
     m_publisRangePopup->addItems(UploadFlow::publishRangeTitles());
     m_publisRangePopup->setGeometry(kFieldX, y, 240, kRowHeight);
 
     y += 36;
-    m_publishToSquareLabel = makeLabel(this, u"publishToSquareLabel"_s, u"应用广场"_s, QRect(kLabelX, y, kLabelWidth, kRowHeight));
+    m_publishToSquareLabel
+        = makeLabel(this, u"publishToSquareLabel"_s, u"应用广场"_s, QRect(kLabelX, y, kLabelWidth, kRowHeight));
     m_publishToSquarePopup = new QComboBox(this);
     m_publishToSquarePopup->setObjectName(u"publishToSquarePopup"_s);
     m_publishToSquarePopup->addItems(UploadFlow::publishToSquareTitles());
     m_publishToSquarePopup->setGeometry(kFieldX, y, 240, kRowHeight);
 
     y += 36;
-    m_installPasswordLabel = makeLabel(this, u"installPasswordLabel"_s, u"安装密码"_s, QRect(kLabelX, y, kLabelWidth, kRowHeight));
-    m_installPasswordTextField = makeField(this, u"installPasswordTextField"_s, QRect(kFieldX, y, 240, kRowHeight), false);
+    m_installPasswordLabel
+        = makeLabel(this, u"installPasswordLabel"_s, u"安装密码"_s, QRect(kLabelX, y, kLabelWidth, kRowHeight));
+    m_installPasswordTextField
+        = makeField(this, u"installPasswordTextField"_s, QRect(kFieldX, y, 240, kRowHeight), false);
     m_installPasswordTextField->setPlaceholderText(u"不填则无需密码"_s);
 
     y += 36;
-    m_appDescriptionLabel = makeLabel(this, u"appDescriptionLabel"_s, u"更新说明"_s, QRect(kLabelX, y, kLabelWidth, kRowHeight));
+    m_appDescriptionLabel
+        = makeLabel(this, u"appDescriptionLabel"_s, u"更新说明"_s, QRect(kLabelX, y, kLabelWidth, kRowHeight));
     m_descriptionViewContainer = new QWidget(this);
     m_descriptionViewContainer->setObjectName(u"descriptionViewContainer"_s);
     m_descriptionViewContainer->setGeometry(kFieldX, y, 440, kFormSize.height() - y - 16);
@@ -154,10 +160,9 @@ void QDAppInfoViewController::adjustUI()
     const float distance = float(m_publishToSquareLabel->y() - m_publishRangeLabel->y());
     m_publishRangeLabel->hide();
     m_publisRangePopup->hide();
-    for (QWidget *control : {static_cast<QWidget *>(m_publishToSquareLabel), static_cast<QWidget *>(m_publishToSquarePopup),
-                             static_cast<QWidget *>(m_installPasswordLabel),
-                             static_cast<QWidget *>(m_installPasswordTextField),
-                             static_cast<QWidget *>(m_appDescriptionLabel)})
+    for (QWidget *control : { static_cast<QWidget *>(m_publishToSquareLabel),
+             static_cast<QWidget *>(m_publishToSquarePopup), static_cast<QWidget *>(m_installPasswordLabel),
+             static_cast<QWidget *>(m_installPasswordTextField), static_cast<QWidget *>(m_appDescriptionLabel) })
         moveUpUserControl(control, distance);
     const int grow = int(std::lround(std::fabs(distance)));
     const QRect container = m_descriptionViewContainer->geometry();
@@ -182,13 +187,13 @@ void QDAppInfoViewController::loadData()
         icon.load(u":/images/DefaultIcon.png"_s);
         m_defaultIcon = true;
     }
-    m_iconImageView->setPixmap(icon.isNull() ? QPixmap()
-                                             : icon.scaled(m_iconImageView->size(), Qt::KeepAspectRatio,
-                                                           Qt::SmoothTransformation));
+    m_iconImageView->setPixmap(icon.isNull()
+            ? QPixmap()
+            : icon.scaled(m_iconImageView->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     m_appSizeTextField->setText(record.value(AppInfoKey::fileSize).toString());
-    m_versionTextField->setText(u"%1 (%2)"_s.arg(record.value(AppInfoKey::appVersion).toString(),
-                                                 record.value(AppInfoKey::appBuild).toString()));
+    m_versionTextField->setText(u"%1 (%2)"_s.arg(
+        record.value(AppInfoKey::appVersion).toString(), record.value(AppInfoKey::appBuild).toString()));
     m_identifierTextField->setText(record.value(AppInfoKey::packageName).toString());
     m_createdDateTextField->setText(record.value(AppInfoKey::createdDate).toString());
     m_appNameTextField->setText(record.value(AppInfoKey::appName).toString());
@@ -215,7 +220,8 @@ QVariantMap QDAppInfoViewController::getApplicationSetting() const
 {
     QVariantMap settings;
     settings.insert(SettingKey::publishRange, QString::number(qlonglong(m_publisRangePopup->currentIndex()) + 2));
-    settings.insert(SettingKey::isPublishToPublic, QString::number(qlonglong(m_publishToSquarePopup->currentIndex()) + 1));
+    settings.insert(
+        SettingKey::isPublishToPublic, QString::number(qlonglong(m_publishToSquarePopup->currentIndex()) + 1));
     settings.insert(SettingKey::name, m_appNameTextField->text());
     settings.insert(SettingKey::shortcut, m_shortcutUrlTextField->text());
     settings.insert(SettingKey::password, m_installPasswordTextField->text());

@@ -24,8 +24,8 @@ class QDAppInfoViewController final : public QWidget
 {
     Q_OBJECT
 public:
-    QDAppInfoViewController(QVariantMap &appInfo, int appType, std::function<void()> payloadCleaner = {},
-                            QWidget *parent = nullptr);
+    QDAppInfoViewController(
+        QVariantMap &appInfo, int appType, std::function<void()> payloadCleaner = {}, QWidget *parent = nullptr);
 
     // publishRange, isPublishToPublic, name, shortcut, password, description: all strings.
     QVariantMap getApplicationSetting() const;
@@ -52,7 +52,7 @@ public:
     // True when the icon shown is the default image.
     bool showsDefaultIcon() const { return m_defaultIcon; }
 
-    static constexpr QSize kFormSize{600, 400};
+    static constexpr QSize kFormSize { 600, 400 };
 
 private:
     void buildView();

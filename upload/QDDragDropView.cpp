@@ -64,8 +64,8 @@ void QDDragDropView::dragEnterEvent(QDragEnterEvent *event)
 
 void QDDragDropView::dragMoveEvent(QDragMoveEvent *event)
 {
-    const Qt::DropAction operation =
-        operationFor(!firstFileName(event->mimeData()).isEmpty(), event->possibleActions());
+    const Qt::DropAction operation
+        = operationFor(!firstFileName(event->mimeData()).isEmpty(), event->possibleActions());
     if (operation == Qt::IgnoreAction) {
         event->ignore();
         return;

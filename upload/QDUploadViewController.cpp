@@ -38,12 +38,12 @@ QDUploadViewController::QDUploadViewController(const QString &beginView, QWidget
     connect(m_flow, &UploadFlow::shortcutTaken, this, [](const QString &message) { Alert::modal(message); });
     connect(m_flow, &UploadFlow::progressChanged, this, &QDUploadViewController::progressChanged);
     connect(m_flow, &UploadFlow::transferStatus, this,
-            [this](double, qint64, const QString &text) { m_uploadRateLabel->setText(text); });
+        [this](double, qint64, const QString &text) { m_uploadRateLabel->setText(text); });
     connect(m_flow, &UploadFlow::uploadFinished, this, &QDUploadViewController::uploadFinished);
     connect(m_flow, &UploadFlow::inspectionEnded, this,
-            [this](InspectionFailure failure, const QString &) { inspectionEnded(failure); });
+        [this](InspectionFailure failure, const QString &) { inspectionEnded(failure); });
     connect(m_flow, &UploadFlow::exportEnded, this,
-            [this](bool) { m_loadingViewController->loadingIndicator()->stopAnimation(); });
+        [this](bool) { m_loadingViewController->loadingIndicator()->stopAnimation(); });
     connect(m_flow, &UploadFlow::exportFailed, this, &QDUploadViewController::exportFailed);
 
     NotificationCenter::defaultCenter().post(Notifications::DisableBuildItem);
@@ -150,13 +150,12 @@ void QDUploadViewController::showApplicationInfo()
     if (m_screenStack->depth() > 1)
         m_screenStack->popToRoot(false);
     UploadFlow *flow = m_flow;
-    auto *form = new QDAppInfoViewController(m_flow->appInfo(), m_flow->appType(),
-                                             [flow] { flow->deletePayloadDirectory(); });
+    auto *form
+        = new QDAppInfoViewController(m_flow->appInfo(), m_flow->appType(), [flow] { flow->deletePayloadDirectory(); });
     m_appInfoViewController = form;
     QPointer<QDAppInfoViewController> guard(form);
-    m_flow->setSettingsSource([guard, flow] {
-        return guard ? guard->getApplicationSetting() : UploadFlow::defaultSettings(flow->record());
-    });
+    m_flow->setSettingsSource(
+        [guard, flow] { return guard ? guard->getApplicationSetting() : UploadFlow::defaultSettings(flow->record()); });
     m_messageLabel->hide();
     m_uploadButton->show();
     m_backButton->setVisible(beginView() != u"1"_s);
@@ -216,7 +215,7 @@ void QDUploadViewController::uploadFinished(const UploadFlow::Result &result)
         const QImage code = QRCodeImage::fromText(url, 4, 2);
         QPointer<QDUploadViewController> self(this);
         Alert::sheet(
-            window(), u"上传完成，是否在浏览器中打开下载页面？"_s, {u"确定"_s, u"取消"_s},
+            window(), u"上传完成，是否在浏览器中打开下载页面？"_s, { u"确定"_s, u"取消"_s },
             [self, url](int answer) {
                 if (answer == 0)
                     Browser::open(url);

@@ -9,7 +9,7 @@ void TransferRateEstimator::start(qint64 total, qint64 nowMs)
     m_samples.clear();
     m_total = total;
     m_sent = 0;
-    m_samples.push_back({nowMs, 0});
+    m_samples.push_back({ nowMs, 0 });
 }
 
 void TransferRateEstimator::addSample(qint64 sent, qint64 total, qint64 nowMs)
@@ -19,7 +19,7 @@ void TransferRateEstimator::addSample(qint64 sent, qint64 total, qint64 nowMs)
     if (!m_samples.empty() && nowMs < m_samples.back().ms)
         nowMs = m_samples.back().ms; // a clock that went back counts as no time
     m_sent = sent;
-    m_samples.push_back({nowMs, sent});
+    m_samples.push_back({ nowMs, sent });
     // Keep one sample at or before the window's start, so the span covers the whole window.
     while (m_samples.size() > 2 && m_samples[1].ms <= nowMs - kWindowMs)
         m_samples.pop_front();
@@ -50,7 +50,7 @@ QString TransferRateEstimator::formatRate(double bytesPerSecond)
 {
     if (bytesPerSecond < 1024.0)
         return u"%1 B/s"_s.arg(qint64(bytesPerSecond));
-    static const char *const units[] = {"KB/s", "MB/s", "GB/s"};
+    static const char *const units[] = { "KB/s", "MB/s", "GB/s" };
     double value = bytesPerSecond / 1024.0;
     int unit = 0;
     while (value >= 1024.0 && unit < 2) {

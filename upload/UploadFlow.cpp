@@ -111,8 +111,7 @@ void UploadFlow::prepareUpload(const QString &platform)
     setState(State::Preparing);
     m_cloudClient = CloudClient::getInstance(); // releases (and cancels) the previous call
     m_cloudClient->prepareUploadWithPackageName(m_appInfo.value(AppInfoKey::packageName), platform,
-                                                QSLoginModel::currentUid(), this, u"prepareUploadSuccess:"_s,
-                                                u"prepareUploadError:"_s);
+        QSLoginModel::currentUid(), this, u"prepareUploadSuccess:"_s, u"prepareUploadError:"_s);
 }
 
 void UploadFlow::inspectionFailed(InspectionFailure failure, const QString &detail)
@@ -209,8 +208,8 @@ void UploadFlow::upload()
     m_filesize = quint64(std::max<qint64>(0, QFileInfo(m_filePath).size()));
     const QString fileName = fileNameOf(m_filePath);
 
-    m_upload = std::make_unique<UploadRequest>(uploadUrl(), fields, m_filePath, u"file"_s, fileName,
-                                               contentTypeForFileName(fileName));
+    m_upload = std::make_unique<UploadRequest>(
+        uploadUrl(), fields, m_filePath, u"file"_s, fileName, contentTypeForFileName(fileName));
     connect(m_upload.get(), &UploadRequest::progress, this, &UploadFlow::uploadProgress);
     connect(m_upload.get(), &UploadRequest::finished, this, &UploadFlow::uploadCompleted);
     m_clock.start();
@@ -231,8 +230,8 @@ void UploadFlow::uploadProgress(qint64 sent, qint64 total)
     m_rate.addSample(sent, total, now);
     if (m_lastStatusMs < 0 || now - m_lastStatusMs >= kStatusIntervalMs) {
         m_lastStatusMs = now;
-        emit transferStatus(m_rate.bytesPerSecond().value_or(0.0), m_rate.secondsRemaining().value_or(-1),
-                            m_rate.text());
+        emit transferStatus(
+            m_rate.bytesPerSecond().value_or(0.0), m_rate.secondsRemaining().value_or(-1), m_rate.text());
     }
 }
 
@@ -303,9 +302,9 @@ void UploadFlow::discard()
         return;
     qCDebug(lcUpload).noquote() << "discarded in state" << stateName(m_state);
     m_state = State::Discarded;
-    m_upload.reset();      // cancels the upload; it reports nothing more
+    m_upload.reset(); // cancels the upload; it reports nothing more
     m_cloudClient.reset(); // cancels the prepare call or the suffix check
-    m_export.reset();      // stops the build tool without a report
+    m_export.reset(); // stops the build tool without a report
     m_inspector->removeUnpacked();
     // A pending aapt run reports to a fresh inspector's predecessor, which is gone.
     m_inspector = std::make_unique<PackageInspector>(this);
@@ -323,9 +322,9 @@ void UploadFlow::applyPrepareReply(QVariantMap &record, const QVariant &data)
     if (DataCheck::isValidDictionary(parentApp)) {
         const QVariantMap parent = parentApp.toMap();
         const std::pair<QString, QString> copies[] = {
-            {u"a_is_publish_to_public"_s, AppInfoKey::isPublishToPublic},
-            {u"a_password"_s, AppInfoKey::password},
-            {u"a_publish_range"_s, AppInfoKey::publishRange},
+            { u"a_is_publish_to_public"_s, AppInfoKey::isPublishToPublic },
+            { u"a_password"_s, AppInfoKey::password },
+            { u"a_publish_range"_s, AppInfoKey::publishRange },
         };
         for (const auto &[from, to] : copies) {
             const QVariant value = parent.value(from);
@@ -429,12 +428,12 @@ QString UploadFlow::downloadPageUrl(const QString &shortcut)
 
 QStringList UploadFlow::publishToSquareTitles()
 {
-    return {u"不发布到应用广场"_s, u"发布到应用广场"_s};
+    return { u"不发布到应用广场"_s, u"发布到应用广场"_s };
 }
 
 QStringList UploadFlow::publishRangeTitles()
 {
-    return {u"所有人可下载"_s, u"仅受邀测试者可下载"_s};
+    return { u"所有人可下载"_s, u"仅受邀测试者可下载"_s };
 }
 
 namespace {

@@ -64,15 +64,15 @@ public:
     // The states of one upload window.
     enum class State {
         WaitingForDrop, // beginView "0": the drop target is shown
-        Exporting,      // beginView "1": the loading view while the build tool exports
-        ExportFailed,   // the export wrote no package: "解析失败", the alert, then the window closes
-        Inspecting,     // reading the package (an .apk waits for aapt)
-        Preparing,      // the prepare call is out
-        Form,           // the form is shown; upload (and back in mode "0") enabled
-        Checking,       // the suffix check is out; both buttons disabled
-        Sending,        // the upload runs; progress shown, both buttons disabled
-        Result,         // the upload ended; buttons enabled, progress hidden, result being shown
-        Discarded,      // the window went away; nothing more happens
+        Exporting, // beginView "1": the loading view while the build tool exports
+        ExportFailed, // the export wrote no package: "解析失败", the alert, then the window closes
+        Inspecting, // reading the package (an .apk waits for aapt)
+        Preparing, // the prepare call is out
+        Form, // the form is shown; upload (and back in mode "0") enabled
+        Checking, // the suffix check is out; both buttons disabled
+        Sending, // the upload runs; progress shown, both buttons disabled
+        Result, // the upload ended; buttons enabled, progress hidden, result being shown
+        Discarded, // the window went away; nothing more happens
     };
     Q_ENUM(State)
 
@@ -81,17 +81,17 @@ public:
         enum class Kind {
             Success,
             TransportError, // no reply, an HTTP error status, or a reply that is not the service's envelope
-            Refused,        // the service answered with a code other than 0
+            Refused, // the service answered with a code other than 0
         };
         Kind kind = Kind::TransportError;
         // The text to show for a failure: "发布失败：%@" or the service's message as it came.
         QString message;
         QString appShortcutUrl; // data.appShortcutUrl of a success (may be empty)
-        QString downloadUrl;    // "http://%@/%@" with the service host and the suffix, on success
-        int httpStatus = 0;     // 0 when no reply arrived
-        QVariant reply;         // the parsed reply, when there was one
+        QString downloadUrl; // "http://%@/%@" with the service host and the suffix, on success
+        int httpStatus = 0; // 0 when no reply arrived
+        QVariant reply; // the parsed reply, when there was one
         QString transportError; // the transport's own text, for the log only
-        QVariant serviceCode;   // the reply's "code" as it came
+        QVariant serviceCode; // the reply's "code" as it came
         // "autoCloseUploadWindow" was on: the window closes and nothing is shown.
         bool autoClose = false;
         bool success() const { return kind == Kind::Success; }

@@ -22,8 +22,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -93,7 +93,7 @@ ChildResult runChild(const QString &program, const QStringList &arguments, const
         result.output.append(buffer, n);
     ::close(pipeFds[0]);
     int status = 0;
-    rusage usage{};
+    rusage usage {};
     ::wait4(pid, &status, 0, &usage);
     result.wallSeconds = double(clock.nsecsElapsed()) / 1e9;
     result.peakRssKiB = usage.ru_maxrss;
@@ -104,7 +104,7 @@ ChildResult runChild(const QString &program, const QStringList &arguments, const
 QByteArray post(const QString &url, const QByteArray &body)
 {
     QProcess curl;
-    curl.start(u"curl"_s, {u"-s"_s, u"--data-binary"_s, u"@-"_s, url});
+    curl.start(u"curl"_s, { u"-s"_s, u"--data-binary"_s, u"@-"_s, url });
     curl.write(body);
     curl.closeWriteChannel();
     curl.waitForFinished(30000);
@@ -200,7 +200,7 @@ int clientMain(int argc, char **argv)
     if (failed || !upload.isValid())
         return 1;
     std::printf("%.3f %.3f %.2f %d %d\n", double(upload.nsecsElapsed()) / 1e9, double(total.nsecsElapsed()) / 1e9,
-                double(maxGapNs) / 1e6, progressReports, barChanges);
+        double(maxGapNs) / 1e6, progressReports, barChanges);
     return 0;
 }
 
@@ -230,8 +230,9 @@ int main(int argc, char **argv)
                        "<application android:label=\"Large\"/></manifest>\n");
     }
     const QString apk = dir + u"/large.apk"_s;
-    if (QProcess::execute(u"aapt"_s, {u"package"_s, u"-f"_s, u"-M"_s, dir + u"/src/AndroidManifest.xml"_s, u"-I"_s,
-                                       u"/usr/share/android-framework-res/framework-res.apk"_s, u"-F"_s, apk})
+    if (QProcess::execute(u"aapt"_s,
+            { u"package"_s, u"-f"_s, u"-M"_s, dir + u"/src/AndroidManifest.xml"_s, u"-I"_s,
+                u"/usr/share/android-framework-res/framework-res.apk"_s, u"-F"_s, apk })
         != 0) {
         std::fprintf(stderr, "aapt package failed\n");
         return 1;
@@ -243,7 +244,7 @@ int main(int argc, char **argv)
     }
     QProcess zip;
     zip.setWorkingDirectory(dir + u"/src"_s);
-    zip.start(u"zip"_s, {u"-q"_s, u"-0"_s, apk, u"assets/filler.bin"_s});
+    zip.start(u"zip"_s, { u"-q"_s, u"-0"_s, apk, u"assets/filler.bin"_s });
     zip.waitForFinished(-1);
     QFile::remove(dir + u"/src/assets/filler.bin"_s);
     const qint64 apkSize = QFileInfo(apk).size();
@@ -251,8 +252,8 @@ int main(int argc, char **argv)
     // The stand-in service (lenient: curl's multipart differs from the client's).
     QProcess server;
     server.setProgram(binDir + u"/quillo-server"_s);
-    server.setArguments({u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, dir + u"/data"_s, u"--max-upload-mb"_s,
-                         QString::number(sizeMiB + 64)});
+    server.setArguments({ u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, dir + u"/data"_s, u"--max-upload-mb"_s,
+        QString::number(sizeMiB + 64) });
     server.setStandardErrorFile(QProcess::nullDevice());
     server.start();
     QString base;
@@ -269,9 +270,9 @@ int main(int argc, char **argv)
     const QString host = QUrl(base).authority();
     const QByteArray common = QByteArray("&_uId=&_api_key=") + kApiKey + "&_token=";
     post(base + u"/apiv1/user/register"_s, "email=bench%40example.com&name=bench&password=bench123" + common);
-    const QJsonObject loginReply =
-        QJsonDocument::fromJson(post(base + u"/apiv1/user/login"_s, "email=bench%40example.com&password=bench123" + common))
-            .object();
+    const QJsonObject loginReply = QJsonDocument::fromJson(
+        post(base + u"/apiv1/user/login"_s, "email=bench%40example.com&password=bench123" + common))
+                                       .object();
     const QJsonObject login = loginReply.value(u"data"_s).toObject();
     const QString uKey = login.value(u"userKey"_s).toString();
     if (uKey.isEmpty()) {
@@ -293,8 +294,8 @@ int main(int argc, char **argv)
     int reports = 0;
     int changes = 0;
     for (int run = 1; run <= runs; ++run) {
-        const ChildResult flow = runChild(QCoreApplication::applicationFilePath(),
-                                          {u"--client"_s, apk, u"bench-flow-%1"_s.arg(run)}, env);
+        const ChildResult flow = runChild(
+            QCoreApplication::applicationFilePath(), { u"--client"_s, apk, u"bench-flow-%1"_s.arg(run) }, env);
         const QList<QByteArray> f = flow.output.trimmed().split(' ');
         if (!flow.ok || f.size() < 5) {
             std::fprintf(stderr, "window run %d failed\n", run);
@@ -308,13 +309,13 @@ int main(int argc, char **argv)
         flowRss.append(double(flow.peakRssKiB) / 1024.0);
         QDir(dir + u"/data/packages"_s).removeRecursively();
 
-        const ChildResult curl = runChild(
-            u"curl"_s,
-            {u"-s"_s, u"-o"_s, u"/dev/null"_s, u"-w"_s, u"%{time_total}"_s, u"-F"_s, u"_api_key="_s + QLatin1StringView(kApiKey),
-             u"-F"_s, u"isPublishToPublic=1"_s, u"-F"_s, u"name=Large"_s, u"-F"_s, u"password="_s, u"-F"_s,
-             u"publishRange=2"_s, u"-F"_s, u"shortcut=bench-curl-%1"_s.arg(run), u"-F"_s, u"uKey="_s + uKey, u"-F"_s,
-             u"updateDescription=bench"_s, u"-F"_s, u"file=@%1;type=application/vnd.android.package-archive"_s.arg(apk),
-             base + u"/apiv1/app/upload"_s},
+        const ChildResult curl = runChild(u"curl"_s,
+            { u"-s"_s, u"-o"_s, u"/dev/null"_s, u"-w"_s, u"%{time_total}"_s, u"-F"_s,
+                u"_api_key="_s + QLatin1StringView(kApiKey), u"-F"_s, u"isPublishToPublic=1"_s, u"-F"_s,
+                u"name=Large"_s, u"-F"_s, u"password="_s, u"-F"_s, u"publishRange=2"_s, u"-F"_s,
+                u"shortcut=bench-curl-%1"_s.arg(run), u"-F"_s, u"uKey="_s + uKey, u"-F"_s, u"updateDescription=bench"_s,
+                u"-F"_s, u"file=@%1;type=application/vnd.android.package-archive"_s.arg(apk),
+                base + u"/apiv1/app/upload"_s },
             env);
         if (!curl.ok) {
             std::fprintf(stderr, "curl run %d failed\n", run);
@@ -325,19 +326,21 @@ int main(int argc, char **argv)
         QDir(dir + u"/data/packages"_s).removeRecursively();
         std::printf("run %d: window upload %.2f s (whole flow %.2f s, max loop gap %.1f ms, peak RSS %.0f MiB) | "
                     "curl -F %.2f s (peak RSS %.0f MiB)\n",
-                    run, flowUpload.last(), flowTotal.last(), flowGap.last(), flowRss.last(), curlSeconds.last(),
-                    curlRss.last());
+            run, flowUpload.last(), flowTotal.last(), flowGap.last(), flowRss.last(), curlSeconds.last(),
+            curlRss.last());
         std::fflush(stdout);
     }
     const double mib = double(apkSize) / (1024.0 * 1024.0);
-    std::printf("median over %d runs: window upload %.2f s (%.0f MiB/s), whole flow %.2f s; curl -F %.2f s (%.0f MiB/s); "
-                "window/curl %.2f\n",
-                runs, median(flowUpload), mib / median(flowUpload), median(flowTotal), median(curlSeconds),
-                mib / median(curlSeconds), median(flowUpload) / median(curlSeconds));
-    std::printf("peak RSS: window client %.0f MiB, curl %.0f MiB; max event-loop gap during the upload %.1f ms (worst run %.1f ms); "
+    std::printf(
+        "median over %d runs: window upload %.2f s (%.0f MiB/s), whole flow %.2f s; curl -F %.2f s (%.0f MiB/s); "
+        "window/curl %.2f\n",
+        runs, median(flowUpload), mib / median(flowUpload), median(flowTotal), median(curlSeconds),
+        mib / median(curlSeconds), median(flowUpload) / median(curlSeconds));
+    std::printf("peak RSS: window client %.0f MiB, curl %.0f MiB; max event-loop gap during the upload %.1f ms (worst "
+                "run %.1f ms); "
                 "progress reports reaching the screen %d, bar changes %d (last run)\n",
-                median(flowRss), median(curlRss), median(flowGap), *std::max_element(flowGap.cbegin(), flowGap.cend()),
-                reports, changes);
+        median(flowRss), median(curlRss), median(flowGap), *std::max_element(flowGap.cbegin(), flowGap.cend()), reports,
+        changes);
     server.terminate();
     server.waitForFinished(10000);
     return 0;

@@ -113,7 +113,10 @@ public:
         if (window)
             window->close();
     }
-    QDDragDropView *dropTarget() const { return controller->findChild<QDDragDropView *>(QStringLiteral("dragDropView")); }
+    QDDragDropView *dropTarget() const
+    {
+        return controller->findChild<QDDragDropView *>(QStringLiteral("dragDropView"));
+    }
 
     std::unique_ptr<QDUploadViewController> controller;
     std::unique_ptr<QDUploadWindowController> window;

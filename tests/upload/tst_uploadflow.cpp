@@ -34,13 +34,13 @@ struct Observer
     {
         QObject::connect(&flow, &UploadFlow::stateChanged, &flow, [this](UploadFlow::State s) { states.append(s); });
         QObject::connect(&flow, &UploadFlow::showApplicationInfo, &flow,
-                         [this, &flow] { forms.append(flow.record().value(u"packageName"_s).toString()); });
+            [this, &flow] { forms.append(flow.record().value(u"packageName"_s).toString()); });
         QObject::connect(&flow, &UploadFlow::progressChanged, &flow, [this](double v) { progress.append(v); });
         QObject::connect(&flow, &UploadFlow::transferStatus, &flow,
-                         [this](double, qint64, const QString &text) { statusTexts.append(text); });
+            [this](double, qint64, const QString &text) { statusTexts.append(text); });
         QObject::connect(&flow, &UploadFlow::shortcutTaken, &flow, [this](const QString &m) { taken.append(m); });
-        QObject::connect(&flow, &UploadFlow::uploadFinished, &flow,
-                         [this](const UploadFlow::Result &r) { results.append(r); });
+        QObject::connect(
+            &flow, &UploadFlow::uploadFinished, &flow, [this](const UploadFlow::Result &r) { results.append(r); });
     }
     QList<UploadFlow::State> states;
     QStringList forms;
@@ -81,7 +81,7 @@ private Q_SLOTS:
         other.folder = u"Other.app"_s;
         other.info = Fixtures::infoPlist(u"com.example.other"_s, u"2.0"_s, u"7"_s, u"Other"_s);
         m_otherIpa = TestEnvironment::path(u"pkg/other.ipa"_s);
-        QVERIFY2(Fixtures::makeIpa(m_otherIpa, {other}), qPrintable(Fixtures::lastError()));
+        QVERIFY2(Fixtures::makeIpa(m_otherIpa, { other }), qPrintable(Fixtures::lastError()));
         Fixtures::Apk apk;
         apk.package = u"com.example.flowapk"_s;
         m_apk = TestEnvironment::path(u"pkg/flow.apk"_s);
@@ -117,12 +117,13 @@ private Q_SLOTS:
 
     void uploadFieldsAreTheEightInNameOrder()
     {
-        const QVariantMap settings{{u"publishRange"_s, u"3"_s}, {u"isPublishToPublic"_s, u"2"_s},
-                                   {u"name"_s, u"演示"_s},      {u"shortcut"_s, u"demo"_s},
-                                   {u"password"_s, u"pw"_s},    {u"description"_s, u"line 1\nline 2"_s}};
+        const QVariantMap settings { { u"publishRange"_s, u"3"_s }, { u"isPublishToPublic"_s, u"2"_s },
+            { u"name"_s, u"演示"_s }, { u"shortcut"_s, u"demo"_s }, { u"password"_s, u"pw"_s },
+            { u"description"_s, u"line 1\nline 2"_s } };
         const QVariantMap fields = UploadFlow::uploadFields(settings, u"UKEY"_s);
-        QCOMPARE(fields.keys(), (QStringList{u"_api_key"_s, u"isPublishToPublic"_s, u"name"_s, u"password"_s,
-                                             u"publishRange"_s, u"shortcut"_s, u"uKey"_s, u"updateDescription"_s}));
+        QCOMPARE(fields.keys(),
+            (QStringList { u"_api_key"_s, u"isPublishToPublic"_s, u"name"_s, u"password"_s, u"publishRange"_s,
+                u"shortcut"_s, u"uKey"_s, u"updateDescription"_s }));
         QCOMPARE(fields.value(u"uKey"_s), QVariant(u"UKEY"_s));
         QCOMPARE(fields.value(u"updateDescription"_s), QVariant(u"line 1\nline 2"_s));
         QCOMPARE(fields.value(u"publishRange"_s), QVariant(u"3"_s));
@@ -137,16 +138,17 @@ private Q_SLOTS:
         QCOMPARE(UploadFlow::progressValue(500, 1000), 0.49);
         QCOMPARE(UploadFlow::progressValue(1000, 1000), 0.98);
         QVERIFY(UploadFlow::progressValue(1100, 1000) > 1.0); // framing counts too
-        QCOMPARE(UploadFlow::progressValue(300, 0), 0.0);     // a package that could not be measured
+        QCOMPARE(UploadFlow::progressValue(300, 0), 0.0); // a package that could not be measured
     }
 
     void prepareReplyCompletesTheRecord()
     {
         // A parent application: its values as they came (a number stays a number), suffix fixed.
-        QVariantMap record{{u"appName"_s, u"Demo"_s}};
-        UploadFlow::applyPrepareReply(record, QVariantMap{{u"shortcutUrl"_s, u"demo"_s},
-                                                          {u"parentApp"_s, QVariantMap{{u"a_is_publish_to_public"_s, u"2"_s},
-                                                                                       {u"a_publish_range"_s, 3}}}});
+        QVariantMap record { { u"appName"_s, u"Demo"_s } };
+        UploadFlow::applyPrepareReply(record,
+            QVariantMap { { u"shortcutUrl"_s, u"demo"_s },
+                { u"parentApp"_s,
+                    QVariantMap { { u"a_is_publish_to_public"_s, u"2"_s }, { u"a_publish_range"_s, 3 } } } });
         QCOMPARE(record.value(u"shortcutUrl"_s), QVariant(u"demo"_s));
         QCOMPARE(record.value(u"isPublishToPublic"_s), QVariant(u"2"_s));
         QCOMPARE(record.value(u"publishRange"_s).typeId(), QMetaType::Int);
@@ -158,21 +160,21 @@ private Q_SLOTS:
 
         // An empty parent counts as none; a reply without data writes only urlCanbeModified.
         QVariantMap fresh;
-        UploadFlow::applyPrepareReply(fresh, QVariantMap{{u"parentApp"_s, QVariantMap()}});
-        QCOMPARE(fresh, (QVariantMap{{u"urlCanbeModified"_s, u"1"_s}}));
+        UploadFlow::applyPrepareReply(fresh, QVariantMap { { u"parentApp"_s, QVariantMap() } });
+        QCOMPARE(fresh, (QVariantMap { { u"urlCanbeModified"_s, u"1"_s } }));
         QVariantMap none;
         UploadFlow::applyPrepareReply(none, QVariant());
-        QCOMPARE(none, (QVariantMap{{u"urlCanbeModified"_s, u"1"_s}}));
+        QCOMPARE(none, (QVariantMap { { u"urlCanbeModified"_s, u"1"_s } }));
     }
 
     void popUpIndexesAndDefaults()
     {
-        QVariantMap record{{u"appName"_s, u"Demo"_s}, {u"publishRange"_s, u"3"_s}, {u"isPublishToPublic"_s, u"2"_s},
-                           {u"shortcutUrl"_s, u"\n"_s}, {u"password"_s, u"secret"_s}};
+        QVariantMap record { { u"appName"_s, u"Demo"_s }, { u"publishRange"_s, u"3"_s },
+            { u"isPublishToPublic"_s, u"2"_s }, { u"shortcutUrl"_s, u"\n"_s }, { u"password"_s, u"secret"_s } };
         QCOMPARE(UploadFlow::publishRangeIndex(record), 1);
         QCOMPARE(UploadFlow::defaultSettings(record),
-                 (QVariantMap{{u"publishRange"_s, u"3"_s}, {u"isPublishToPublic"_s, u"2"_s}, {u"name"_s, u"Demo"_s},
-                              {u"shortcut"_s, QString()}, {u"password"_s, u"secret"_s}, {u"description"_s, QString()}}));
+            (QVariantMap { { u"publishRange"_s, u"3"_s }, { u"isPublishToPublic"_s, u"2"_s }, { u"name"_s, u"Demo"_s },
+                { u"shortcut"_s, QString() }, { u"password"_s, u"secret"_s }, { u"description"_s, QString() } }));
         // Values naming no item leave the pop-ups on item 0 rather than on no item.
         record[u"publishRange"_s] = u"9"_s;
         record[u"isPublishToPublic"_s] = u"0"_s;
@@ -186,36 +188,37 @@ private Q_SLOTS:
         using Kind = UploadFlow::Result::Kind;
         // Transport error: "发布失败：" with the reply's message, or a text of our own without one.
         UploadFlow::Result r = UploadFlow::interpretCompletion(
-            500, QVariantMap{{u"code"_s, u"9"_s}, {u"message"_s, u"磁盘已满"_s}}, u"Request failed: x (500)"_s);
+            500, QVariantMap { { u"code"_s, u"9"_s }, { u"message"_s, u"磁盘已满"_s } }, u"Request failed: x (500)"_s);
         QCOMPARE(r.kind, Kind::TransportError);
         QCOMPARE(r.message, u"发布失败：磁盘已满"_s);
         r = UploadFlow::interpretCompletion(0, QVariant(), u"Request failed: connection refused"_s);
         QCOMPARE(r.kind, Kind::TransportError);
         QVERIFY(r.message.startsWith(u"发布失败："_s) && r.message.size() > 5);
         // Refusal: the message exactly as it came.
-        r = UploadFlow::interpretCompletion(200, QVariantMap{{u"code"_s, u"1020"_s}, {u"message"_s, u" 已存在 "_s}}, {});
+        r = UploadFlow::interpretCompletion(
+            200, QVariantMap { { u"code"_s, u"1020"_s }, { u"message"_s, u" 已存在 "_s } }, {});
         QCOMPARE(r.kind, Kind::Refused);
         QCOMPARE(r.message, u" 已存在 "_s);
         QCOMPARE(r.serviceCode, QVariant(u"1020"_s));
-        r = UploadFlow::interpretCompletion(200, QVariantMap{{u"code"_s, 7}}, {});
+        r = UploadFlow::interpretCompletion(200, QVariantMap { { u"code"_s, 7 } }, {});
         QCOMPARE(r.kind, Kind::Refused);
         QVERIFY(!r.message.isEmpty());
         // Success: the suffix is kept and the download page built from it.
-        r = UploadFlow::interpretCompletion(
-            200, QVariantMap{{u"code"_s, 0}, {u"data"_s, QVariantMap{{u"appShortcutUrl"_s, u"demo"_s}}}}, {});
+        r = UploadFlow::interpretCompletion(200,
+            QVariantMap { { u"code"_s, 0 }, { u"data"_s, QVariantMap { { u"appShortcutUrl"_s, u"demo"_s } } } }, {});
         QVERIFY(r.success());
         QCOMPARE(r.appShortcutUrl, u"demo"_s);
         QCOMPARE(r.downloadUrl, u"http://%1/demo"_s.arg(Config::serviceHost()));
         // An empty or foreign reply is not taken for a success.
         QVERIFY(!UploadFlow::interpretCompletion(200, QVariant(), {}).success());
-        QVERIFY(!UploadFlow::interpretCompletion(200, QVariantList{1}, {}).success());
-        QVERIFY(!UploadFlow::interpretCompletion(200, QVariantMap{{u"data"_s, QVariantMap()}}, {}).success());
+        QVERIFY(!UploadFlow::interpretCompletion(200, QVariantList { 1 }, {}).success());
+        QVERIFY(!UploadFlow::interpretCompletion(200, QVariantMap { { u"data"_s, QVariantMap() } }, {}).success());
     }
 
     void autoCloseIsOnOnlyForTheIntegerOne()
     {
-        for (const auto &[value, on] : {std::pair{QVariant(u"1"_s), true}, {QVariant(1), true}, {QVariant(u"0"_s), false},
-                                        {QVariant(u"yes"_s), false}, {QVariant(u"2"_s), false}}) {
+        for (const auto &[value, on] : { std::pair { QVariant(u"1"_s), true }, { QVariant(1), true },
+                 { QVariant(u"0"_s), false }, { QVariant(u"yes"_s), false }, { QVariant(u"2"_s), false } }) {
             Preferences::setValue(u"autoCloseUploadWindow"_s, value);
             QCOMPARE(UploadFlow::autoCloseUploadWindow(), on);
         }
@@ -269,7 +272,7 @@ private Q_SLOTS:
         });
         QVERIFY(flow.ParseIPA(m_ipa));
         QTRY_COMPARE(flow.state(), UploadFlow::State::Form);
-        QCOMPARE(seen.forms, QStringList{u"com.example.demo"_s});
+        QCOMPARE(seen.forms, QStringList { u"com.example.demo"_s });
         QCOMPARE(flow.record().value(u"urlCanbeModified"_s), QVariant(u"1"_s));
         QVERIFY(!flow.record().value(u"shortcutUrl"_s).toString().isEmpty());
         QCOMPARE(flow.appType(), 1);
@@ -292,7 +295,7 @@ private Q_SLOTS:
 
         const auto releases = m_service.releases();
         auto stored = std::find_if(releases.cbegin(), releases.cend(),
-                                   [&](const TestService::StoredRelease &r) { return r.shortcut == suffix; });
+            [&](const TestService::StoredRelease &r) { return r.shortcut == suffix; });
         QVERIFY(stored != releases.cend());
         QCOMPARE(stored->fileName, u"Demo App.ipa"_s);
         QCOMPARE(stored->description, u"第一行\n第二行"_s);
@@ -325,7 +328,7 @@ private Q_SLOTS:
         QCOMPARE(flow.state(), UploadFlow::State::Inspecting);
         QTRY_COMPARE_WITH_TIMEOUT(flow.state(), UploadFlow::State::Form, 20000);
         QCOMPARE(flow.appType(), 2);
-        QCOMPARE(seen.forms, QStringList{u"com.example.flowapk"_s});
+        QCOMPARE(seen.forms, QStringList { u"com.example.flowapk"_s });
         flow.uploadButtonClicked();
         QTRY_COMPARE_WITH_TIMEOUT(seen.results.size(), 1, 20000);
         QVERIFY2(seen.results.first().success(), qPrintable(seen.results.first().message));
@@ -366,7 +369,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(seen.results.size(), 1, 20000);
         QCOMPARE(seen.results.first().kind, UploadFlow::Result::Kind::Refused);
         QVERIFY2(seen.results.first().message.startsWith(u"网址后缀“no spaces!”不可用"_s),
-                 qPrintable(seen.results.first().message));
+            qPrintable(seen.results.first().message));
         flow.resultAcknowledged();
         QCOMPARE(flow.state(), UploadFlow::State::Form);
 
@@ -407,7 +410,7 @@ private Q_SLOTS:
         QVERIFY(flow.ParseIPA(m_otherIpa));
         QTRY_COMPARE(flow.state(), UploadFlow::State::Form);
         QTest::qWait(300);
-        QCOMPARE(seen.forms, QStringList{u"com.example.other"_s});
+        QCOMPARE(seen.forms, QStringList { u"com.example.other"_s });
         QCOMPARE(flow.record().value(u"appName"_s), QVariant(u"Other"_s));
     }
 
@@ -423,7 +426,7 @@ private Q_SLOTS:
             QVERIFY(file.resize(qint64(1536) * 1024 * 1024));
         }
         const int releasesBefore = int(m_service.releases().size());
-        for (const bool destroy : {false, true}) {
+        for (const bool destroy : { false, true }) {
             auto flow = std::make_unique<UploadFlow>();
             Observer seen(*flow);
             int afterDiscard = 0;
@@ -475,7 +478,7 @@ private Q_SLOTS:
     {
         const QString archive = TestEnvironment::path(u"Archives/Demo.xcarchive"_s);
         QVERIFY2(Fixtures::makeArchive(archive), qPrintable(Fixtures::lastError()));
-        for (const QString &mode : {u"export"_s, u"fail"_s}) {
+        for (const QString &mode : { u"export"_s, u"fail"_s }) {
             Fixtures::useFakeXcodebuild(mode);
             UploadFlow flow(u"1"_s);
             QCOMPARE(flow.state(), UploadFlow::State::Exporting);

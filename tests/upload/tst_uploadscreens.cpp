@@ -53,12 +53,12 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<bool>("highlighted");
         QTest::addColumn<QString>("delivered");
-        QTest::newRow("ipa") << QStringList{u"/p/A.ipa"_s} << true << u"ipa:/p/A.ipa"_s;
-        QTest::newRow("apk with blanks") << QStringList{u"/p/my app.apk"_s} << true << u"apk:/p/my app.apk"_s;
-        QTest::newRow("first of several") << QStringList{u"/p/B.apk"_s, u"/p/C.ipa"_s} << true << u"apk:/p/B.apk"_s;
-        QTest::newRow("first is no package") << QStringList{u"/p/notes.txt"_s, u"/p/C.ipa"_s} << false << QString();
-        QTest::newRow("upper-case suffix") << QStringList{u"/p/App.IPA"_s} << false << QString();
-        QTest::newRow("suffix without dot") << QStringList{u"/p/myipa"_s} << false << QString();
+        QTest::newRow("ipa") << QStringList { u"/p/A.ipa"_s } << true << u"ipa:/p/A.ipa"_s;
+        QTest::newRow("apk with blanks") << QStringList { u"/p/my app.apk"_s } << true << u"apk:/p/my app.apk"_s;
+        QTest::newRow("first of several") << QStringList { u"/p/B.apk"_s, u"/p/C.ipa"_s } << true << u"apk:/p/B.apk"_s;
+        QTest::newRow("first is no package") << QStringList { u"/p/notes.txt"_s, u"/p/C.ipa"_s } << false << QString();
+        QTest::newRow("upper-case suffix") << QStringList { u"/p/App.IPA"_s } << false << QString();
+        QTest::newRow("suffix without dot") << QStringList { u"/p/myipa"_s } << false << QString();
     }
     void highlightOnlyForExactPackageSuffixes()
     {
@@ -84,13 +84,13 @@ private Q_SLOTS:
         QVERIFY(drop(&view, files));
         QVERIFY(!view.highlighted());
         QCOMPARE(view.filePath(), files.first());
-        QCOMPARE(receiver.calls, delivered.isEmpty() ? QStringList() : QStringList{delivered});
+        QCOMPARE(receiver.calls, delivered.isEmpty() ? QStringList() : QStringList { delivered });
     }
 
     void dragOperationAnswer()
     {
         QDDragDropView view;
-        const std::unique_ptr<QMimeData> files(fileDrag({u"/p/A.ipa"_s}));
+        const std::unique_ptr<QMimeData> files(fileDrag({ u"/p/A.ipa"_s }));
         QCOMPARE(dragEnter(&view, files.get(), Qt::CopyAction | Qt::LinkAction), Qt::LinkAction);
         QCOMPARE(dragEnter(&view, files.get(), Qt::CopyAction | Qt::MoveAction), Qt::CopyAction);
         QCOMPARE(dragEnter(&view, files.get(), Qt::MoveAction), Qt::IgnoreAction);
@@ -100,7 +100,7 @@ private Q_SLOTS:
         dragLeave(&view);
         QCOMPARE(dragEnter(&view, &colour, Qt::CopyAction | Qt::LinkAction), Qt::IgnoreAction);
         QMimeData web;
-        web.setUrls({QUrl(u"https://example.com/A.ipa"_s)});
+        web.setUrls({ QUrl(u"https://example.com/A.ipa"_s) });
         QCOMPARE(dragEnter(&view, &web, Qt::CopyAction), Qt::IgnoreAction);
     }
 
@@ -109,25 +109,23 @@ private Q_SLOTS:
         Bystander bystander;
         QDDragDropView view;
         view.setDelegate(&bystander);
-        QVERIFY(drop(&view, {u"/p/A.ipa"_s}));
+        QVERIFY(drop(&view, { u"/p/A.ipa"_s }));
         QCOMPARE(view.filePath(), u"/p/A.ipa"_s);
         {
             DropReceiver gone;
             view.setDelegate(&gone);
         }
-        QVERIFY(drop(&view, {u"/p/B.apk"_s})); // a destroyed delegate is not called
+        QVERIFY(drop(&view, { u"/p/B.apk"_s })); // a destroyed delegate is not called
     }
 
     // The form over records of every shape.
     void formFollowsTheRecord()
     {
-        QVariantMap record{{u"appName"_s, u"Demo"_s},         {u"appVersion"_s, u"1.2"_s},
-                           {u"appBuild"_s, u"45"_s},          {u"packageName"_s, u"com.example.demo"_s},
-                           {u"fileSize"_s, u"1.00MB"_s},      {u"createdDate"_s, u"2024年03月05日 下午14:07"_s},
-                           {u"iconPath"_s, u"/nonexistent/Icon.png"_s},
-                           {u"shortcutUrl"_s, u"demo"_s},     {u"password"_s, u"pw"_s},
-                           {u"isPublishToPublic"_s, u"2"_s},  {u"publishRange"_s, u"3"_s},
-                           {u"urlCanbeModified"_s, u"0"_s}};
+        QVariantMap record { { u"appName"_s, u"Demo"_s }, { u"appVersion"_s, u"1.2"_s }, { u"appBuild"_s, u"45"_s },
+            { u"packageName"_s, u"com.example.demo"_s }, { u"fileSize"_s, u"1.00MB"_s },
+            { u"createdDate"_s, u"2024年03月05日 下午14:07"_s }, { u"iconPath"_s, u"/nonexistent/Icon.png"_s },
+            { u"shortcutUrl"_s, u"demo"_s }, { u"password"_s, u"pw"_s }, { u"isPublishToPublic"_s, u"2"_s },
+            { u"publishRange"_s, u"3"_s }, { u"urlCanbeModified"_s, u"0"_s } };
         int cleaned = 0;
         QDAppInfoViewController form(record, 1, [&cleaned] { ++cleaned; });
         QCOMPARE(cleaned, 1);
@@ -136,16 +134,16 @@ private Q_SLOTS:
         QCOMPARE(form.findChild<QLineEdit *>(u"createdDateTextField"_s)->text(), u"2024年03月05日 下午14:07"_s);
         QVERIFY(form.showsDefaultIcon());
         QCOMPARE(form.iconImageView()->pixmap().toImage(),
-                 QPixmap(u":/images/DefaultIcon.png"_s)
-                     .scaled(form.iconImageView()->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                     .toImage());
+            QPixmap(u":/images/DefaultIcon.png"_s)
+                .scaled(form.iconImageView()->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                .toImage());
         QVERIFY(!form.shortcutUrlTextField()->isEnabled());
         QCOMPARE(form.shortcutUrlTextField()->text(), u"demo"_s);
         QCOMPARE(form.publishToSquarePopup()->currentIndex(), 1);
         QCOMPARE(form.publisRangePopup()->currentIndex(), 1);
         QCOMPARE(form.getApplicationSetting(),
-                 (QVariantMap{{u"publishRange"_s, u"3"_s}, {u"isPublishToPublic"_s, u"2"_s}, {u"name"_s, u"Demo"_s},
-                              {u"shortcut"_s, u"demo"_s}, {u"password"_s, u"pw"_s}, {u"description"_s, QString()}}));
+            (QVariantMap { { u"publishRange"_s, u"3"_s }, { u"isPublishToPublic"_s, u"2"_s }, { u"name"_s, u"Demo"_s },
+                { u"shortcut"_s, u"demo"_s }, { u"password"_s, u"pw"_s }, { u"description"_s, QString() } }));
         // The record is read once: later changes do not reach the form.
         record[u"appName"_s] = u"Changed"_s;
         QCOMPARE(form.appNameTextField()->text(), u"Demo"_s);
@@ -157,8 +155,8 @@ private Q_SLOTS:
         QCOMPARE(form.getApplicationSetting().value(u"publishRange"_s), QVariant(u"2"_s));
 
         // Values that are numbers, absent or naming no item leave the layout's defaults.
-        QVariantMap odd{{u"appName"_s, u"X"_s}, {u"publishRange"_s, 3}, {u"isPublishToPublic"_s, u"7"_s},
-                        {u"shortcutUrl"_s, u"\n"_s}, {u"urlCanbeModified"_s, u"1"_s}};
+        QVariantMap odd { { u"appName"_s, u"X"_s }, { u"publishRange"_s, 3 }, { u"isPublishToPublic"_s, u"7"_s },
+            { u"shortcutUrl"_s, u"\n"_s }, { u"urlCanbeModified"_s, u"1"_s } };
         const QString broken = TestEnvironment::path(u"broken.png"_s);
         QFile file(broken);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0);
@@ -184,7 +182,8 @@ private Q_SLOTS:
         const QString url = u"http://127.0.0.1:8690/demo-app"_s;
         const QString reference = TestEnvironment::path(u"qr.png"_s);
         QProcess qrencode;
-        qrencode.start(u"qrencode"_s, {u"-8"_s, u"-l"_s, u"M"_s, u"-s"_s, u"1"_s, u"-m"_s, u"0"_s, u"-o"_s, reference, url});
+        qrencode.start(
+            u"qrencode"_s, { u"-8"_s, u"-l"_s, u"M"_s, u"-s"_s, u"1"_s, u"-m"_s, u"0"_s, u"-o"_s, reference, url });
         QVERIFY(qrencode.waitForFinished(10000));
         QCOMPARE(qrencode.exitCode(), 0);
         const QImage expected(reference);
@@ -197,8 +196,8 @@ private Q_SLOTS:
         }
         const QImage scaled = QRCodeImage::fromText(url, 4, 2);
         QCOMPARE(scaled.width(), (expected.width() + 4) * 4);
-        QCOMPARE(qGray(scaled.pixel(0, 0)), 255);              // quiet zone
-        QCOMPARE(qGray(scaled.pixel(8, 8)), 0);                // the finder pattern's corner
+        QCOMPARE(qGray(scaled.pixel(0, 0)), 255); // quiet zone
+        QCOMPARE(qGray(scaled.pixel(8, 8)), 0); // the finder pattern's corner
         QVERIFY(QRCodeImage::fromText(QString(8000, u'x')).isNull()); // too long for any version
     }
 

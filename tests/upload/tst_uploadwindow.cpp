@@ -71,11 +71,11 @@ class TestUploadWindow : public QObject
     // Drops the package and waits for the form.
     static QDAppInfoViewController *dropAndWaitForForm(Opener &opener, const QString &package)
     {
-        if (!drop(opener.dropTarget(), {package}))
+        if (!drop(opener.dropTarget(), { package }))
             return nullptr;
         QDUploadViewController *c = opener.controller.get();
-        if (!QTest::qWaitFor([c] { return c->appInfoViewController() && c->flow()->state() == UploadFlow::State::Form; },
-                             20000))
+        if (!QTest::qWaitFor(
+                [c] { return c->appInfoViewController() && c->flow()->state() == UploadFlow::State::Form; }, 20000))
             return nullptr;
         return c->appInfoViewController();
     }
@@ -95,14 +95,15 @@ private Q_SLOTS:
         other.folder = u"Other.app"_s;
         other.info = Fixtures::infoPlist(u"com.example.other"_s, u"2.0"_s, u"7"_s, u"另一个"_s);
         m_otherIpa = TestEnvironment::path(u"pkg/other.ipa"_s);
-        QVERIFY2(Fixtures::makeIpa(m_otherIpa, {other}), qPrintable(Fixtures::lastError()));
+        QVERIFY2(Fixtures::makeIpa(m_otherIpa, { other }), qPrintable(Fixtures::lastError()));
         Fixtures::Apk apk;
         apk.package = u"com.example.window"_s;
         apk.label = u"安卓演示"_s;
         m_apk = TestEnvironment::path(u"pkg/window demo.apk"_s);
         QVERIFY2(Fixtures::makeApk(m_apk, apk), qPrintable(Fixtures::lastError()));
 
-        NotificationCenter::defaultCenter().addObserver(this, Notifications::DisableBuildItem, [this] { ++m_disabled; });
+        NotificationCenter::defaultCenter().addObserver(
+            this, Notifications::DisableBuildItem, [this] { ++m_disabled; });
         NotificationCenter::defaultCenter().addObserver(this, Notifications::EnableBuildItem, [this] { ++m_enabled; });
     }
 
@@ -162,9 +163,9 @@ private Q_SLOTS:
         QVERIFY(!c->uploadButton()->isEnabled() && !c->backButton()->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(opener.closeCalls, 1, 20000);
 
-        QCOMPARE(Alert::history(), QStringList{kSuccessQuestion});
+        QCOMPARE(Alert::history(), QStringList { kSuccessQuestion });
         const QString page = u"http://%1/%2"_s.arg(m_service.host(), suffix);
-        QCOMPARE(Browser::openedUrls(), QStringList{page});
+        QCOMPARE(Browser::openedUrls(), QStringList { page });
         QCOMPARE(Alert::lastImage(), QRCodeImage::fromText(page, 4, 2));
         QCOMPARE(c->progressValue(), 1.0);
         QVERIFY(opener.window->isHidden());
@@ -207,7 +208,8 @@ private Q_SLOTS:
         QCOMPARE(form->publishToSquarePopup()->y(), ios.publisRangePopup()->y());
         QCOMPARE(form->installPasswordTextField()->y(), ios.installPasswordTextField()->y() - pitch);
         QCOMPARE(label(form, u"appDescriptionLabel"_s)->y(), label(&ios, u"appDescriptionLabel"_s)->y() - pitch);
-        QCOMPARE(form->descriptionViewContainer()->geometry().bottom(), ios.descriptionViewContainer()->geometry().bottom());
+        QCOMPARE(
+            form->descriptionViewContainer()->geometry().bottom(), ios.descriptionViewContainer()->geometry().bottom());
         QCOMPARE(form->descriptionViewContainer()->height(), ios.descriptionViewContainer()->height() + pitch);
         QCOMPARE(form->applicationDescriptionTextField()->font().family(), u"Helvetica"_s);
         QCOMPARE(ios.applicationDescriptionTextField()->font().pointSize(), 13);
@@ -220,7 +222,7 @@ private Q_SLOTS:
         Alert::setNextAnswer(1); // "取消"
         click(c->uploadButton());
         QTRY_COMPARE_WITH_TIMEOUT(opener.closeCalls, 1, 20000);
-        QCOMPARE(Alert::history(), QStringList{kSuccessQuestion});
+        QCOMPARE(Alert::history(), QStringList { kSuccessQuestion });
         QVERIFY(Browser::openedUrls().isEmpty());
         const auto release = stored(suffix);
         QVERIFY(release);
@@ -246,7 +248,7 @@ private Q_SLOTS:
         const int releases = int(m_service.releases().size());
         replace(form->shortcutUrlTextField(), options.shortcut);
         click(c->uploadButton());
-        QTRY_COMPARE(Alert::history(), QStringList{u"网址后缀已存在，请更换"_s});
+        QTRY_COMPARE(Alert::history(), QStringList { u"网址后缀已存在，请更换"_s });
         QTRY_VERIFY(c->uploadButton()->isEnabled() && c->backButton()->isEnabled());
         QVERIFY(c->uploadProgressBar()->isHidden());
         QCOMPARE(int(m_service.releases().size()), releases);
@@ -255,7 +257,8 @@ private Q_SLOTS:
         replace(form->shortcutUrlTextField(), u"bad suffix"_s);
         click(c->uploadButton());
         QTRY_COMPARE_WITH_TIMEOUT(Alert::history().size(), 2, 20000);
-        QVERIFY2(Alert::history().last().startsWith(u"网址后缀“bad suffix”不可用"_s), qPrintable(Alert::history().last()));
+        QVERIFY2(
+            Alert::history().last().startsWith(u"网址后缀“bad suffix”不可用"_s), qPrintable(Alert::history().last()));
         QVERIFY(c->uploadButton()->isEnabled() && c->backButton()->isEnabled());
         QVERIFY(c->uploadProgressBar()->isHidden());
         QCOMPARE(c->screenStack()->topScreen(), form);
@@ -277,9 +280,9 @@ private Q_SLOTS:
     {
         Opener opener(u"0"_s);
         QDUploadViewController *c = opener.controller.get();
-        QVERIFY(drop(opener.dropTarget(), {m_ipa}));
+        QVERIFY(drop(opener.dropTarget(), { m_ipa }));
         QCOMPARE(c->flow()->state(), UploadFlow::State::Preparing);
-        QVERIFY(drop(opener.dropTarget(), {m_otherIpa}));
+        QVERIFY(drop(opener.dropTarget(), { m_otherIpa }));
         QTRY_VERIFY(c->appInfoViewController());
         QTest::qWait(300);
         QCOMPARE(c->screenStack()->depth(), 2);
@@ -301,7 +304,7 @@ private Q_SLOTS:
     void autoCloseOnSuccessAndOnFailure()
     {
         Preferences::setValue(u"autoCloseUploadWindow"_s, u"1"_s);
-        for (const bool succeed : {true, false}) {
+        for (const bool succeed : { true, false }) {
             Opener opener(u"0"_s);
             QDAppInfoViewController *form = dropAndWaitForForm(opener, m_ipa);
             QVERIFY(form);
@@ -326,7 +329,7 @@ private Q_SLOTS:
             QVERIFY(file.resize(qint64(1536) * 1024 * 1024)); // sparse: reads as zeros, costs no disk
         }
         const int releases = int(m_service.releases().size());
-        for (const bool deleteController : {false, true}) {
+        for (const bool deleteController : { false, true }) {
             m_enabled = 0;
             Opener opener(u"0"_s);
             QDAppInfoViewController *form = dropAndWaitForForm(opener, m_ipa);
@@ -399,7 +402,7 @@ private Q_SLOTS:
         QCOMPARE(c->loadingViewController()->loadingText()->text(), u"解析失败"_s);
         grab(opener.window.get(), u"export-failed"_s);
         QVERIFY(!c->loadingViewController()->loadingIndicator()->isAnimating());
-        QCOMPARE(Alert::history(), QStringList{u"生成ipa失败，请检查证书及签名文件是否正确!"_s});
+        QCOMPARE(Alert::history(), QStringList { u"生成ipa失败，请检查证书及签名文件是否正确!"_s });
         QVERIFY(opener.window->isHidden());
         QCOMPARE(m_enabled, 1);
     }
@@ -411,7 +414,7 @@ private Q_SLOTS:
         qputenv("QUILLO_RESOURCE_DIR", QFile::encodeName(TestEnvironment::path(u"no-tools/x"_s)).chopped(2));
         Opener opener(u"0"_s);
         QDUploadViewController *c = opener.controller.get();
-        QVERIFY(drop(opener.dropTarget(), {m_apk}));
+        QVERIFY(drop(opener.dropTarget(), { m_apk }));
         QTRY_VERIFY_WITH_TIMEOUT(c->messageLabel()->isVisible(), 20000);
         qputenv("QUILLO_RESOURCE_DIR", saved);
         QVERIFY(c->messageLabel()->text().contains(u"aapt"_s));
