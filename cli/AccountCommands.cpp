@@ -1,0 +1,332 @@
+#include "cli/AccountCommands.h"
+
+#include "api/CloudClient.h"
+#include "app/Config.h"
+#include "app/DataCheck.h"
+#include "app/QSLoginModel.h"
+#include "cli/ApiCall.h"
+#include "cli/CommandSupport.h"
+#include "cli/Console.h"
+#include "cli/ExitCode.h"
+
+#include <QJsonObject>
+#include <QRegularExpression>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kPasswordStdin = u"password-stdin"_s;
+const QString kPassword = u"password"_s;
+const QString kEmail = u"email"_s;
+
+QString dropFinalLineEnd(QString text)
+{
+    if (text.endsWith(u'\n'))
+        text.chop(1);
+    if (text.endsWith(u'\r'))
+        text.chop(1);
+    return text;
+}
+
+// The value of an option, or the answer to a prompt when the option is absent.
+QString optionOrAsk(Console &console, const ArgParser &parser, const QString &option, const QString &prompt)
+{
+    if (parser.isSet(option))
+        return parser.value(option);
+    return console.ask(prompt).value_or(QString());
+}
+
+QString userLine(const QVariant &userInfo)
+{
+    const QVariantMap info = userInfo.toMap();
+    const QString name = info.value(u"name"_s).toString();
+    const QString email = info.value(u"email"_s).toString();
+    if (name.isEmpty())
+        return email;
+    return email.isEmpty() ? name : u"%1 <%2>"_s.arg(name, email);
+}
+
+} // namespace
+
+bool AccountCommands::validateEmail(const QString &text)
+{
+    if (text.isNull())
+        return false;
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(u"[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,6}"_s));
+    return pattern.match(text).hasMatch();
+}
+
+bool AccountCommands::isLongEnough(const QString &password)
+{
+    return password.size() > 5;
+}
+
+std::optional<QString> AccountCommands::readPassword(Console &console, const ArgParser &parser, const QString &command,
+                                                     bool confirm, std::optional<QString> *confirmation, int *status)
+{
+    if (parser.isSet(kPasswordStdin) && parser.isSet(kPassword)) {
+        *status = CommandSupport::usageError(console, command, u"--password 和 --password-stdin 只能用一个"_s);
+        return std::nullopt;
+    }
+    if (parser.isSet(kPasswordStdin))
+        return dropFinalLineEnd(QString::fromUtf8(console.readAll()));
+    if (parser.isSet(kPassword)) {
+        console.warning(u"用 --password 给出的密码会出现在进程列表里，请改用 --password-stdin 或环境变量 QUILLO_PASSWORD"_s);
+        return parser.value(kPassword);
+    }
+    if (qEnvironmentVariableIsSet("QUILLO_PASSWORD"))
+        return qEnvironmentVariable("QUILLO_PASSWORD");
+    const QString password = console.askSecret(u"密码："_s).value_or(QString());
+    if (confirm && console.inputIsTerminal() && DataCheck::isValidString(password) && isLongEnough(password))
+        *confirmation = console.askSecret(u"再次输入密码："_s).value_or(QString());
+    return password;
+}
+
+// ---- login ----
+
+QString AccountCommands::loginHelp()
+{
+    return u"用法：quillo login [--email 邮箱] [--password-stdin]\n"
+           "\n"
+           "登录 Quillo。登录状态与桌面程序共用：在这里登录后，桌面程序也是登录状态，反之亦然。\n"
+           "\n"
+           "  --email 邮箱         账户邮箱；不给出时提示输入\n"
+           "  --password-stdin     从标准输入读取密码（末尾的换行会去掉）\n"
+           "  --password 密码      直接给出密码（会出现在进程列表里，不建议）\n"
+           "\n"
+           "不用以上两个选项时，密码取自环境变量 QUILLO_PASSWORD；没有设置时提示输入，\n"
+           "在终端上输入的密码不会显示。\n"
+           "\n"
+           "退出码：0 已登录，2 邮箱或密码为空，5 服务拒绝（如邮箱或密码错误），6 网络故障。\n"_s;
+}
+
+int AccountCommands::login(Console &console, const QStringList &arguments)
+{
+    ArgParser parser({{kEmail, true, {}}, {kPassword, true, {}}, {kPasswordStdin, false, {}}});
+    int status = 0;
+    if (!CommandSupport::parse(console, parser, arguments, u"login"_s, loginHelp(), &status)
+        || !CommandSupport::expectPositional(console, parser, u"login"_s, 0, QString(), &status))
+        return status;
+    if (parser.isSet(kPasswordStdin) && !parser.isSet(kEmail))
+        return CommandSupport::usageError(console, u"login"_s, u"使用 --password-stdin 时请用 --email 给出邮箱"_s);
+
+    const QString email = optionOrAsk(console, parser, kEmail, u"邮箱："_s);
+    if (!DataCheck::isValidString(email)) {
+        console.error(u"请输入邮箱哦"_s);
+        return ExitCode::Usage;
+    }
+    std::optional<QString> unused;
+    const std::optional<QString> password = readPassword(console, parser, u"login"_s, false, &unused, &status);
+    if (!password)
+        return status;
+    if (!DataCheck::isValidString(*password)) {
+        console.error(u"请输入密码哦"_s);
+        return ExitCode::Usage;
+    }
+
+    if (console.errorIsTerminal())
+        console.note(u"正在登录..."_s);
+    ApiCall call;
+    call.client().loginWithEmail(email, *password, &call, ApiCall::kSuccess, ApiCall::kFailure);
+    if (!call.wait()) {
+        if (!call.wasInterrupted())
+            console.error(call.errorMessage(u"登录失败，请稍后重试"_s));
+        return call.exitCode();
+    }
+    const QVariant data = call.data();
+    QSLoginModel::setLoginWithUId(data.toMap().value(u"userKey"_s), data);
+    if (!QSLoginModel::isLogged()) {
+        console.error(u"登录失败：服务返回的用户信息不完整，请稍后重试"_s);
+        return ExitCode::Refused;
+    }
+    console.note(u"已登录：%1"_s.arg(userLine(data)), Console::Tone::Success);
+    return ExitCode::Success;
+}
+
+// ---- logout ----
+
+QString AccountCommands::logoutHelp()
+{
+    return u"用法：quillo logout\n"
+           "\n"
+           "退出登录（桌面程序也随之退出登录）。和桌面程序一样，不通知服务。\n"_s;
+}
+
+int AccountCommands::logout(Console &console, const QStringList &arguments)
+{
+    ArgParser parser({});
+    int status = 0;
+    if (!CommandSupport::parse(console, parser, arguments, u"logout"_s, logoutHelp(), &status)
+        || !CommandSupport::expectPositional(console, parser, u"logout"_s, 0, QString(), &status))
+        return status;
+    if (!QSLoginModel::isLogged()) {
+        console.note(u"当前没有登录"_s);
+        return ExitCode::Success;
+    }
+    QSLoginModel::setLogout();
+    console.note(u"已退出登录"_s);
+    return ExitCode::Success;
+}
+
+// ---- whoami ----
+
+QString AccountCommands::whoamiHelp()
+{
+    return u"用法：quillo whoami [--json]\n"
+           "\n"
+           "显示当前登录的账户和服务地址。\n"
+           "\n"
+           "  --json   以一个 JSON 对象输出：userKey、email、name、serviceHost\n"
+           "\n"
+           "退出码：0 已登录，3 尚未登录。\n"_s;
+}
+
+int AccountCommands::whoami(Console &console, const QStringList &arguments)
+{
+    ArgParser parser({{u"json"_s, false, {}}});
+    int status = 0;
+    if (!CommandSupport::parse(console, parser, arguments, u"whoami"_s, whoamiHelp(), &status)
+        || !CommandSupport::expectPositional(console, parser, u"whoami"_s, 0, QString(), &status))
+        return status;
+    if (!QSLoginModel::isLogged()) {
+        console.error(u"尚未登录，请先运行 quillo login"_s);
+        return ExitCode::NotLoggedIn;
+    }
+    const QVariantMap info = QSLoginModel::currentUserInfo().toMap();
+    const QString userKey = QSLoginModel::currentUid().toString();
+    if (parser.isSet(u"json"_s)) {
+        CommandSupport::printJson(console, QJsonObject{{u"userKey"_s, userKey},
+                                                       {u"email"_s, info.value(u"email"_s).toString()},
+                                                       {u"name"_s, info.value(u"name"_s).toString()},
+                                                       {u"serviceHost"_s, Config::serviceHost()}});
+        return ExitCode::Success;
+    }
+    const QString who = userLine(info);
+    console.out() << (who.isEmpty() ? userKey : who) << '\n';
+    console.out() << u"服务：%1"_s.arg(Config::serviceHost()) << '\n';
+    console.out().flush();
+    return ExitCode::Success;
+}
+
+// ---- register ----
+
+QString AccountCommands::registerHelp()
+{
+    return u"用法：quillo register --agree [--email 邮箱] [--name 姓名] [--password-stdin]\n"
+           "\n"
+           "注册新的 Quillo 账户。注册后请用 quillo login 登录。\n"
+           "\n"
+           "  --email 邮箱         新账户的邮箱；不给出时提示输入\n"
+           "  --name 姓名          用户名；不给出时提示输入\n"
+           "  --password-stdin     从标准输入读取密码\n"
+           "  --password 密码      直接给出密码（会出现在进程列表里，不建议）\n"
+           "  --agree              同意 Quillo 服务条款（必需）\n"
+           "\n"
+           "密码至少 6 位；在终端上提示输入时要输入两次。也可用环境变量 QUILLO_PASSWORD。\n"
+           "\n"
+           "退出码：0 注册成功，2 输入不合要求或未同意服务条款，5 服务拒绝，6 网络故障。\n"_s;
+}
+
+int AccountCommands::registerAccount(Console &console, const QStringList &arguments)
+{
+    const QString command = u"register"_s;
+    ArgParser parser({{kEmail, true, {}},
+                      {u"name"_s, true, {}},
+                      {kPassword, true, {}},
+                      {kPasswordStdin, false, {}},
+                      {u"agree"_s, false, {}}});
+    int status = 0;
+    if (!CommandSupport::parse(console, parser, arguments, command, registerHelp(), &status)
+        || !CommandSupport::expectPositional(console, parser, command, 0, QString(), &status))
+        return status;
+    if (parser.isSet(kPasswordStdin) && !(parser.isSet(kEmail) && parser.isSet(u"name"_s)))
+        return CommandSupport::usageError(console, command, u"使用 --password-stdin 时请用 --email 和 --name 给出邮箱和姓名"_s);
+    if (!parser.isSet(u"agree"_s)) {
+        console.error(u"注册需同意Quillo服务条款"_s);
+        console.note(u"服务条款：%1 。同意后请加上 --agree 再运行。"_s.arg(Config::serviceUrl(u"about/termofservice"_s)));
+        return ExitCode::Usage;
+    }
+
+    // The registration screen's checks when editing ends, in its order and with its messages.
+    const QString email = optionOrAsk(console, parser, kEmail, u"邮箱："_s);
+    if (!DataCheck::isValidString(email)) {
+        console.error(u"邮件地址不能为空"_s);
+        return ExitCode::Usage;
+    }
+    if (!validateEmail(email)) {
+        console.error(u"邮件地址非法"_s);
+        return ExitCode::Usage;
+    }
+    const QString name = optionOrAsk(console, parser, u"name"_s, u"姓名："_s);
+    if (!DataCheck::isValidString(name)) {
+        console.error(u"姓名不能为空"_s);
+        return ExitCode::Usage;
+    }
+    std::optional<QString> confirmation;
+    const std::optional<QString> password = readPassword(console, parser, command, true, &confirmation, &status);
+    if (!password)
+        return status;
+    for (const QString &typed : confirmation ? QStringList{*password, *confirmation} : QStringList{*password}) {
+        if (!DataCheck::isValidString(typed)) {
+            console.error(u"密码不能为空"_s);
+            return ExitCode::Usage;
+        }
+        if (!isLongEnough(typed)) {
+            console.error(u"密码长度必须大于6位"_s);
+            return ExitCode::Usage;
+        }
+    }
+    if (confirmation && *confirmation != *password) {
+        console.error(u"两次输入密码不一致"_s);
+        return ExitCode::Usage;
+    }
+
+    ApiCall call;
+    call.client().registWithUserName(name, email, *password, &call, ApiCall::kSuccess, ApiCall::kFailure);
+    if (!call.wait()) {
+        if (!call.wasInterrupted())
+            console.error(call.errorMessage(u"注册失败，请稍后重试"_s));
+        return call.exitCode();
+    }
+    console.note(u"恭喜您，注册成功!"_s, Console::Tone::Success);
+    console.note(u"请用 quillo login --email %1 登录"_s.arg(email));
+    return ExitCode::Success;
+}
+
+// ---- forgot-password ----
+
+QString AccountCommands::forgotPasswordHelp()
+{
+    return u"用法：quillo forgot-password [--email 邮箱]\n"
+           "\n"
+           "让服务向账户邮箱发送重设密码的邮件。\n"
+           "\n"
+           "  --email 邮箱   注册时使用的邮箱；不给出时提示输入\n"
+           "\n"
+           "退出码：0 邮件已发送，2 邮件地址非法，5 服务拒绝（如邮箱尚未注册），6 网络故障。\n"_s;
+}
+
+int AccountCommands::forgotPassword(Console &console, const QStringList &arguments)
+{
+    ArgParser parser({{kEmail, true, {}}});
+    int status = 0;
+    if (!CommandSupport::parse(console, parser, arguments, u"forgot-password"_s, forgotPasswordHelp(), &status)
+        || !CommandSupport::expectPositional(console, parser, u"forgot-password"_s, 0, QString(), &status))
+        return status;
+    const QString email = optionOrAsk(console, parser, kEmail, u"邮箱："_s);
+    if (!validateEmail(email)) {
+        console.error(u"邮件地址非法！"_s);
+        return ExitCode::Usage;
+    }
+    ApiCall call;
+    call.client().findPasswordWithEmail(email, &call, ApiCall::kSuccess, ApiCall::kFailure);
+    if (!call.wait()) {
+        if (!call.wasInterrupted())
+            console.error(call.errorMessage(u"邮件发送失败，请稍后重试"_s));
+        return call.exitCode();
+    }
+    console.note(u"邮件已成功发送！"_s, Console::Tone::Success);
+    return ExitCode::Success;
+}

@@ -1,0 +1,263 @@
+#include "cli/Console.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The terminal state to put back when a signal ends the program while echo is off. Only the
+// async-signal-safe tcsetattr() runs in the handler.
+struct SavedTerminal
+{
+    int fd = -1;
+    termios attributes{};
+};
+SavedTerminal g_savedTerminal;
+volatile sig_atomic_t g_echoOff = 0;
+
+void restoreTerminalAndReraise(int signal)
+{
+    if (g_echoOff)
+        ::tcsetattr(g_savedTerminal.fd, TCSANOW, &g_savedTerminal.attributes);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Turns the echo of a terminal off for its lifetime; the line end the user types is still shown
+// (ECHONL), so the next output starts on a line of its own.
+class EchoOff final
+{
+public:
+    explicit EchoOff(int fd)
+    {
+        if (::tcgetattr(fd, &m_saved) != 0)
+            return;
+        termios quiet = m_saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        quiet.c_lflag |= ECHONL;
+        g_savedTerminal.fd = fd;
+        g_savedTerminal.attributes = m_saved;
+        struct sigaction action{};
+        action.sa_handler = restoreTerminalAndReraise;
+        sigemptyset(&action.sa_mask);
+        for (int i = 0; i < 3; ++i)
+            ::sigaction(kSignals[i], &action, &m_previous[i]);
+        g_echoOff = 1;
+        if (::tcsetattr(fd, TCSAFLUSH, &quiet) != 0) {
+            restoreHandlers();
+            return;
+        }
+        m_fd = fd;
+    }
+    ~EchoOff()
+    {
+        if (m_fd < 0)
+            return;
+        ::tcsetattr(m_fd, TCSANOW, &m_saved);
+        restoreHandlers();
+    }
+    EchoOff(const EchoOff &) = delete;
+    EchoOff &operator=(const EchoOff &) = delete;
+
+private:
+    void restoreHandlers()
+    {
+        g_echoOff = 0;
+        for (int i = 0; i < 3; ++i)
+            ::sigaction(kSignals[i], &m_previous[i], nullptr);
+    }
+
+    static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+    int m_fd = -1;
+    termios m_saved{};
+    struct sigaction m_previous[3]{};
+};
+
+QString withoutLineEnd(QByteArray line)
+{
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+const char *toneCode(Console::Tone tone)
+{
+    switch (tone) {
+    case Console::Tone::Error:
+        return "\x1b[31m";
+    case Console::Tone::Warning:
+        return "\x1b[33m";
+    case Console::Tone::Success:
+        return "\x1b[32m";
+    case Console::Tone::Emphasis:
+        return "\x1b[1m";
+    case Console::Tone::Plain:
+        break;
+    }
+    return "";
+}
+
+} // namespace
+
+Console::Console(QIODevice *input, QIODevice *output, QIODevice *error)
+    : Console(input, output, error, -1)
+{
+}
+
+Console::Console(QIODevice *input, QIODevice *output, QIODevice *error, int inputFd)
+    : m_input(input)
+    , m_out(output)
+    , m_err(error)
+    , m_inputFd(inputFd)
+    , m_colourAllowed(colourAllowedByEnvironment())
+    , m_urlOpener(&Console::openWithXdgOpen)
+{
+}
+
+Console::~Console()
+{
+    flush();
+}
+
+std::unique_ptr<Console> Console::standard()
+{
+    auto input = std::make_unique<QFile>();
+    auto output = std::make_unique<QFile>();
+    auto error = std::make_unique<QFile>();
+    // Unbuffered: reading a line must not swallow what a later prompt or the password reader
+    // is to read, and messages must not wait in a buffer of their own.
+    input->open(STDIN_FILENO, QIODevice::ReadOnly | QIODevice::Unbuffered);
+    output->open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    error->open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    std::unique_ptr<Console> console(new Console(input.get(), output.get(), error.get(), STDIN_FILENO));
+    console->m_ownedStreams[0] = std::move(input);
+    console->m_ownedStreams[1] = std::move(output);
+    console->m_ownedStreams[2] = std::move(error);
+    console->setTerminals(::isatty(STDIN_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1, ::isatty(STDERR_FILENO) == 1);
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        console->m_width = size.ws_col;
+    else if (const int columns = qEnvironmentVariableIntValue("COLUMNS"); columns > 0)
+        console->m_width = columns;
+    return console;
+}
+
+void Console::flush()
+{
+    m_out.flush();
+    m_err.flush();
+}
+
+void Console::setTerminals(bool input, bool output, bool error)
+{
+    m_inputTerminal = input;
+    m_outputTerminal = output;
+    m_errorTerminal = error;
+}
+
+bool Console::colourAllowedByEnvironment()
+{
+    // https://no-color.org: present and not empty turns colours off.
+    if (!qEnvironmentVariableIsEmpty("NO_COLOR"))
+        return false;
+    return qEnvironmentVariable("TERM") != u"dumb"_s;
+}
+
+QString Console::paint(const QString &text, Tone tone, bool forError) const
+{
+    if (tone == Tone::Plain || !(forError ? colourOnError() : colourOnOutput()))
+        return text;
+    return QString::fromLatin1(toneCode(tone)) + text + u"\x1b[0m"_s;
+}
+
+void Console::error(const QString &message)
+{
+    m_out.flush();
+    m_err << u"quillo: "_s << paint(message, Tone::Error, true) << '\n';
+    m_err.flush();
+}
+
+void Console::warning(const QString &message)
+{
+    m_out.flush();
+    m_err << u"quillo: "_s << paint(u"警告："_s + message, Tone::Warning, true) << '\n';
+    m_err.flush();
+}
+
+void Console::note(const QString &message, Tone tone)
+{
+    m_out.flush();
+    m_err << paint(message, tone, true) << '\n';
+    m_err.flush();
+}
+
+std::optional<QString> Console::readLine()
+{
+    if (!m_input)
+        return std::nullopt;
+    const QByteArray line = m_input->readLine();
+    if (line.isEmpty())
+        return std::nullopt;
+    return withoutLineEnd(line);
+}
+
+QByteArray Console::readAll()
+{
+    return m_input ? m_input->readAll() : QByteArray();
+}
+
+std::optional<QString> Console::ask(const QString &prompt)
+{
+    // Nobody types into a pipe: the prompt would only clutter a log.
+    if (m_inputTerminal) {
+        m_out.flush();
+        m_err << prompt;
+        m_err.flush();
+    }
+    return readLine();
+}
+
+std::optional<QString> Console::askSecret(const QString &prompt)
+{
+    if (!(m_inputTerminal && m_inputFd >= 0))
+        return ask(prompt);
+    EchoOff quiet(m_inputFd);
+    return ask(prompt);
+}
+
+bool Console::openUrl(const QString &url, QString *error)
+{
+    return m_urlOpener && m_urlOpener(url, error);
+}
+
+bool Console::openWithXdgOpen(const QString &url, QString *error)
+{
+    const QString program = QStandardPaths::findExecutable(u"xdg-open"_s);
+    if (program.isEmpty()) {
+        if (error)
+            *error = u"找不到 xdg-open，请手动打开 %1"_s.arg(url);
+        return false;
+    }
+    QProcess opener;
+    opener.setProgram(program);
+    opener.setArguments({url});
+    opener.setStandardInputFile(QProcess::nullDevice());
+    opener.setStandardOutputFile(QProcess::nullDevice());
+    opener.setStandardErrorFile(QProcess::nullDevice());
+    if (!opener.startDetached()) {
+        if (error)
+            *error = u"无法启动 xdg-open，请手动打开 %1"_s.arg(url);
+        return false;
+    }
+    return true;
+}
