@@ -1,7 +1,7 @@
 #include "cli/PackageCommands.h"
 
 #include "app/Config.h"
-#include "cli/ArchiveScanner.h"
+#include "inspect/ArchiveScanner.h"
 #include "cli/CommandSupport.h"
 #include "cli/Console.h"
 #include "cli/ExitCode.h"

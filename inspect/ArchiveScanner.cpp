@@ -1,4 +1,4 @@
-#include "cli/ArchiveScanner.h"
+#include "inspect/ArchiveScanner.h"
 
 #include "app/DataCheck.h"
 
@@ -13,8 +13,8 @@ namespace {
 // Every entry but "." and "..", hidden ones included so that the dot rule is ours, unsorted.
 QStringList listing(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Unsorted);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
 }
 
 } // namespace
