@@ -64,7 +64,7 @@ bool AccountCommands::isLongEnough(const QString &password)
 }
 
 std::optional<QString> AccountCommands::readPassword(Console &console, const ArgParser &parser, const QString &command,
-                                                     bool confirm, std::optional<QString> *confirmation, int *status)
+    bool confirm, std::optional<QString> *confirmation, int *status)
 {
     if (parser.isSet(kPasswordStdin) && parser.isSet(kPassword)) {
         *status = CommandSupport::usageError(console, command, u"--password 和 --password-stdin 只能用一个"_s);
@@ -73,7 +73,8 @@ std::optional<QString> AccountCommands::readPassword(Console &console, const Arg
     if (parser.isSet(kPasswordStdin))
         return dropFinalLineEnd(QString::fromUtf8(console.readAll()));
     if (parser.isSet(kPassword)) {
-        console.warning(u"用 --password 给出的密码会出现在进程列表里，请改用 --password-stdin 或环境变量 QUILLO_PASSWORD"_s);
+        console.warning(
+            u"用 --password 给出的密码会出现在进程列表里，请改用 --password-stdin 或环境变量 QUILLO_PASSWORD"_s);
         return parser.value(kPassword);
     }
     if (qEnvironmentVariableIsSet("QUILLO_PASSWORD"))
@@ -104,7 +105,7 @@ QString AccountCommands::loginHelp()
 
 int AccountCommands::login(Console &console, const QStringList &arguments)
 {
-    ArgParser parser({{kEmail, true, {}}, {kPassword, true, {}}, {kPasswordStdin, false, {}}});
+    ArgParser parser({ { kEmail, true, {} }, { kPassword, true, {} }, { kPasswordStdin, false, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, u"login"_s, loginHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"login"_s, 0, QString(), &status))
@@ -185,7 +186,7 @@ QString AccountCommands::whoamiHelp()
 
 int AccountCommands::whoami(Console &console, const QStringList &arguments)
 {
-    ArgParser parser({{u"json"_s, false, {}}});
+    ArgParser parser({ { u"json"_s, false, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, u"whoami"_s, whoamiHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"whoami"_s, 0, QString(), &status))
@@ -197,10 +198,9 @@ int AccountCommands::whoami(Console &console, const QStringList &arguments)
     const QVariantMap info = QSLoginModel::currentUserInfo().toMap();
     const QString userKey = QSLoginModel::currentUid().toString();
     if (parser.isSet(u"json"_s)) {
-        CommandSupport::printJson(console, QJsonObject{{u"userKey"_s, userKey},
-                                                       {u"email"_s, info.value(u"email"_s).toString()},
-                                                       {u"name"_s, info.value(u"name"_s).toString()},
-                                                       {u"serviceHost"_s, Config::serviceHost()}});
+        CommandSupport::printJson(console,
+            QJsonObject { { u"userKey"_s, userKey }, { u"email"_s, info.value(u"email"_s).toString() },
+                { u"name"_s, info.value(u"name"_s).toString() }, { u"serviceHost"_s, Config::serviceHost() } });
         return ExitCode::Success;
     }
     const QString who = userLine(info);
@@ -232,20 +232,19 @@ QString AccountCommands::registerHelp()
 int AccountCommands::registerAccount(Console &console, const QStringList &arguments)
 {
     const QString command = u"register"_s;
-    ArgParser parser({{kEmail, true, {}},
-                      {u"name"_s, true, {}},
-                      {kPassword, true, {}},
-                      {kPasswordStdin, false, {}},
-                      {u"agree"_s, false, {}}});
+    ArgParser parser({ { kEmail, true, {} }, { u"name"_s, true, {} }, { kPassword, true, {} },
+        { kPasswordStdin, false, {} }, { u"agree"_s, false, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, command, registerHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, command, 0, QString(), &status))
         return status;
     if (parser.isSet(kPasswordStdin) && !(parser.isSet(kEmail) && parser.isSet(u"name"_s)))
-        return CommandSupport::usageError(console, command, u"使用 --password-stdin 时请用 --email 和 --name 给出邮箱和姓名"_s);
+        return CommandSupport::usageError(
+            console, command, u"使用 --password-stdin 时请用 --email 和 --name 给出邮箱和姓名"_s);
     if (!parser.isSet(u"agree"_s)) {
         console.error(u"注册需同意Quillo服务条款"_s);
-        console.note(u"服务条款：%1 。同意后请加上 --agree 再运行。"_s.arg(Config::serviceUrl(u"about/termofservice"_s)));
+        console.note(
+            u"服务条款：%1 。同意后请加上 --agree 再运行。"_s.arg(Config::serviceUrl(u"about/termofservice"_s)));
         return ExitCode::Usage;
     }
 
@@ -268,7 +267,7 @@ int AccountCommands::registerAccount(Console &console, const QStringList &argume
     const std::optional<QString> password = readPassword(console, parser, command, true, &confirmation, &status);
     if (!password)
         return status;
-    for (const QString &typed : confirmation ? QStringList{*password, *confirmation} : QStringList{*password}) {
+    for (const QString &typed : confirmation ? QStringList { *password, *confirmation } : QStringList { *password }) {
         if (!DataCheck::isValidString(typed)) {
             console.error(u"密码不能为空"_s);
             return ExitCode::Usage;
@@ -310,7 +309,7 @@ QString AccountCommands::forgotPasswordHelp()
 
 int AccountCommands::forgotPassword(Console &console, const QStringList &arguments)
 {
-    ArgParser parser({{kEmail, true, {}}});
+    ArgParser parser({ { kEmail, true, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, u"forgot-password"_s, forgotPasswordHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"forgot-password"_s, 0, QString(), &status))

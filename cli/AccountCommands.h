@@ -41,5 +41,5 @@ public:
     // With confirm, a password typed at the terminal is asked twice and the second is returned
     // in *confirmation.
     static std::optional<QString> readPassword(Console &console, const ArgParser &parser, const QString &command,
-                                               bool confirm, std::optional<QString> *confirmation, int *status);
+        bool confirm, std::optional<QString> *confirmation, int *status);
 };

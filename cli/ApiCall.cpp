@@ -9,8 +9,7 @@ using namespace Qt::StringLiterals;
 
 ApiCall::ApiCall()
     : m_client(CloudClient::getInstance())
-{
-}
+{ }
 
 ApiCall::~ApiCall() = default;
 

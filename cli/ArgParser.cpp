@@ -8,7 +8,7 @@ ArgParser::ArgParser(QList<Option> options)
     : m_options(std::move(options))
 {
     if (!find(u"help"_s))
-        m_options.append({u"help"_s, false, u'h'});
+        m_options.append({ u"help"_s, false, u'h' });
 }
 
 const ArgParser::Option *ArgParser::find(const QString &name) const

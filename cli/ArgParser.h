@@ -13,9 +13,9 @@ class ArgParser final
 public:
     struct Option
     {
-        QString name;          // without the dashes: "email"
+        QString name; // without the dashes: "email"
         bool takesValue = false;
-        QChar shortName;       // 'h' for -h, or nothing
+        QChar shortName; // 'h' for -h, or nothing
     };
 
     explicit ArgParser(QList<Option> options);

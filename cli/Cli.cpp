@@ -25,17 +25,17 @@ struct Command
 const QList<Command> &commands()
 {
     static const QList<Command> list = {
-        {u"login"_s, &AccountCommands::login, &AccountCommands::loginHelp},
-        {u"logout"_s, &AccountCommands::logout, &AccountCommands::logoutHelp},
-        {u"whoami"_s, &AccountCommands::whoami, &AccountCommands::whoamiHelp},
-        {u"register"_s, &AccountCommands::registerAccount, &AccountCommands::registerHelp},
-        {u"forgot-password"_s, &AccountCommands::forgotPassword, &AccountCommands::forgotPasswordHelp},
-        {u"upload"_s, &UploadCommand::run, &UploadCommand::help},
-        {u"inspect"_s, &PackageCommands::inspect, &PackageCommands::inspectHelp},
-        {u"archives"_s, &PackageCommands::archives, &PackageCommands::archivesHelp},
-        {u"export"_s, &PackageCommands::exportArchive, &PackageCommands::exportHelp},
-        {u"devicelog"_s, &ToolCommands::deviceLog, &ToolCommands::deviceLogHelp},
-        {u"check-update"_s, &ToolCommands::checkUpdate, &ToolCommands::checkUpdateHelp},
+        { u"login"_s, &AccountCommands::login, &AccountCommands::loginHelp },
+        { u"logout"_s, &AccountCommands::logout, &AccountCommands::logoutHelp },
+        { u"whoami"_s, &AccountCommands::whoami, &AccountCommands::whoamiHelp },
+        { u"register"_s, &AccountCommands::registerAccount, &AccountCommands::registerHelp },
+        { u"forgot-password"_s, &AccountCommands::forgotPassword, &AccountCommands::forgotPasswordHelp },
+        { u"upload"_s, &UploadCommand::run, &UploadCommand::help },
+        { u"inspect"_s, &PackageCommands::inspect, &PackageCommands::inspectHelp },
+        { u"archives"_s, &PackageCommands::archives, &PackageCommands::archivesHelp },
+        { u"export"_s, &PackageCommands::exportArchive, &PackageCommands::exportHelp },
+        { u"devicelog"_s, &ToolCommands::deviceLog, &ToolCommands::deviceLogHelp },
+        { u"check-update"_s, &ToolCommands::checkUpdate, &ToolCommands::checkUpdateHelp },
     };
     return list;
 }
@@ -53,8 +53,7 @@ const Command *find(const QString &name)
 
 Cli::Cli(Console &console)
     : m_console(console)
-{
-}
+{ }
 
 QStringList Cli::commandNames()
 {

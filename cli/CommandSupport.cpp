@@ -8,7 +8,7 @@
 using namespace Qt::StringLiterals;
 
 bool CommandSupport::parse(Console &console, ArgParser &parser, const QStringList &arguments, const QString &command,
-                           const QString &help, int *status)
+    const QString &help, int *status)
 {
     if (!parser.parse(arguments)) {
         *status = usageError(console, command, parser.error());
@@ -36,8 +36,8 @@ void CommandSupport::printJson(Console &console, const QJsonObject &object)
     console.out().flush();
 }
 
-bool CommandSupport::expectPositional(Console &console, const ArgParser &parser, const QString &command, int count,
-                                      const QString &what, int *status)
+bool CommandSupport::expectPositional(
+    Console &console, const ArgParser &parser, const QString &command, int count, const QString &what, int *status)
 {
     const QStringList positional = parser.positional();
     if (positional.size() == count)

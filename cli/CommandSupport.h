@@ -14,7 +14,7 @@ namespace CommandSupport {
 // The options plus -h/--help. Returns true when the command should go on; otherwise *status is
 // set: 0 after printing help, ExitCode::Usage after printing the parse error.
 bool parse(Console &console, ArgParser &parser, const QStringList &arguments, const QString &command,
-           const QString &help, int *status);
+    const QString &help, int *status);
 
 // Prints the message and a hint to the command's help; returns ExitCode::Usage.
 int usageError(Console &console, const QString &command, const QString &message);
@@ -23,7 +23,7 @@ int usageError(Console &console, const QString &command, const QString &message)
 void printJson(Console &console, const QJsonObject &object);
 
 // ExitCode::Usage unless there are exactly count positional arguments (named in the message).
-bool expectPositional(Console &console, const ArgParser &parser, const QString &command, int count,
-                      const QString &what, int *status);
+bool expectPositional(
+    Console &console, const ArgParser &parser, const QString &command, int count, const QString &what, int *status);
 
 } // namespace CommandSupport

@@ -18,7 +18,7 @@ namespace {
 struct SavedTerminal
 {
     int fd = -1;
-    termios attributes{};
+    termios attributes {};
 };
 SavedTerminal g_savedTerminal;
 volatile sig_atomic_t g_echoOff = 0;
@@ -45,7 +45,9 @@ public:
         quiet.c_lflag |= ECHONL;
         g_savedTerminal.fd = fd;
         g_savedTerminal.attributes = m_saved;
-        struct sigaction action{};
+        struct sigaction action
+        {
+        };
         action.sa_handler = restoreTerminalAndReraise;
         sigemptyset(&action.sa_mask);
         for (int i = 0; i < 3; ++i)
@@ -75,10 +77,44 @@ private:
             ::sigaction(kSignals[i], &m_previous[i], nullptr);
     }
 
-    static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+    static constexpr int kSignals[3] = { SIGINT, SIGTERM, SIGHUP };
     int m_fd = -1;
-    termios m_saved{};
-    struct sigaction m_previous[3]{};
+    termios m_saved {};
+    struct sigaction m_previous[3] {};
+};
+
+// While the program waits for the user's input, Ctrl-C ends it at once, as at any prompt: the
+// program's own handler only flags the event loop, which does not run during a blocking read.
+// Left alone while the echo is off: that handler puts the terminal back first.
+class DefaultSignalsWhileReading final
+{
+public:
+    explicit DefaultSignalsWhileReading(bool active)
+    {
+        if (!active || g_echoOff)
+            return;
+        struct sigaction fallback
+        {
+        };
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        ::sigaction(SIGINT, &fallback, &m_previous[0]);
+        ::sigaction(SIGTERM, &fallback, &m_previous[1]);
+        m_active = true;
+    }
+    ~DefaultSignalsWhileReading()
+    {
+        if (!m_active)
+            return;
+        ::sigaction(SIGINT, &m_previous[0], nullptr);
+        ::sigaction(SIGTERM, &m_previous[1], nullptr);
+    }
+    DefaultSignalsWhileReading(const DefaultSignalsWhileReading &) = delete;
+    DefaultSignalsWhileReading &operator=(const DefaultSignalsWhileReading &) = delete;
+
+private:
+    bool m_active = false;
+    struct sigaction m_previous[2] {};
 };
 
 QString withoutLineEnd(QByteArray line)
@@ -111,8 +147,7 @@ const char *toneCode(Console::Tone tone)
 
 Console::Console(QIODevice *input, QIODevice *output, QIODevice *error)
     : Console(input, output, error, -1)
-{
-}
+{ }
 
 Console::Console(QIODevice *input, QIODevice *output, QIODevice *error, int inputFd)
     : m_input(input)
@@ -121,8 +156,7 @@ Console::Console(QIODevice *input, QIODevice *output, QIODevice *error, int inpu
     , m_inputFd(inputFd)
     , m_colourAllowed(colourAllowedByEnvironment())
     , m_urlOpener(&Console::openWithXdgOpen)
-{
-}
+{ }
 
 Console::~Console()
 {
@@ -144,7 +178,7 @@ std::unique_ptr<Console> Console::standard()
     console->m_ownedStreams[1] = std::move(output);
     console->m_ownedStreams[2] = std::move(error);
     console->setTerminals(::isatty(STDIN_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1, ::isatty(STDERR_FILENO) == 1);
-    winsize size{};
+    winsize size {};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         console->m_width = size.ws_col;
     else if (const int columns = qEnvironmentVariableIntValue("COLUMNS"); columns > 0)
@@ -205,6 +239,7 @@ std::optional<QString> Console::readLine()
 {
     if (!m_input)
         return std::nullopt;
+    const DefaultSignalsWhileReading interruptible(isProcessConsole());
     const QByteArray line = m_input->readLine();
     if (line.isEmpty())
         return std::nullopt;
@@ -213,7 +248,10 @@ std::optional<QString> Console::readLine()
 
 QByteArray Console::readAll()
 {
-    return m_input ? m_input->readAll() : QByteArray();
+    if (!m_input)
+        return {};
+    const DefaultSignalsWhileReading interruptible(isProcessConsole());
+    return m_input->readAll();
 }
 
 std::optional<QString> Console::ask(const QString &prompt)
@@ -250,7 +288,7 @@ bool Console::openWithXdgOpen(const QString &url, QString *error)
     }
     QProcess opener;
     opener.setProgram(program);
-    opener.setArguments({url});
+    opener.setArguments({ url });
     opener.setStandardInputFile(QProcess::nullDevice());
     opener.setStandardOutputFile(QProcess::nullDevice());
     opener.setStandardErrorFile(QProcess::nullDevice());

@@ -8,7 +8,7 @@
 
 namespace {
 
-int g_pipe[2] = {-1, -1};
+int g_pipe[2] = { -1, -1 };
 volatile sig_atomic_t g_pending = 0;
 
 void onSignal(int signal)
@@ -38,7 +38,9 @@ void Interruption::installSignalHandlers()
         return;
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &Interruption::readSignal);
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -49,8 +51,7 @@ void Interruption::installSignalHandlers()
 void Interruption::readSignal()
 {
     char buffer[16];
-    while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
-    }
+    while (::read(g_pipe[0], buffer, sizeof buffer) > 0) { }
     request();
 }
 

@@ -98,7 +98,7 @@ QString PackageCommands::inspectHelp()
 
 int PackageCommands::inspect(Console &console, const QStringList &arguments)
 {
-    ArgParser parser({{u"json"_s, false, {}}});
+    ArgParser parser({ { u"json"_s, false, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, u"inspect"_s, inspectHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"inspect"_s, 1, u"安装包"_s, &status))
@@ -125,12 +125,10 @@ int PackageCommands::inspect(Console &console, const QStringList &arguments)
 
     const QVariantMap &record = identity.appInfo;
     if (parser.isSet(u"json"_s)) {
-        QJsonObject object{{u"platform"_s, identity.appType == 1 ? u"ios"_s : u"android"_s},
-                           {u"appType"_s, identity.appType},
-                           {u"hasIcon"_s, !identity.icon.isEmpty()}};
-        for (const QString &key : {AppInfoKey::appName, AppInfoKey::packageName, AppInfoKey::appVersion,
-                                   AppInfoKey::appBuild, AppInfoKey::fileSize, AppInfoKey::createdDate,
-                                   AppInfoKey::iconPath})
+        QJsonObject object { { u"platform"_s, identity.appType == 1 ? u"ios"_s : u"android"_s },
+            { u"appType"_s, identity.appType }, { u"hasIcon"_s, !identity.icon.isEmpty() } };
+        for (const QString &key : { AppInfoKey::appName, AppInfoKey::packageName, AppInfoKey::appVersion,
+                 AppInfoKey::appBuild, AppInfoKey::fileSize, AppInfoKey::createdDate, AppInfoKey::iconPath })
             object.insert(key, text(record, key));
         CommandSupport::printJson(console, object);
         return ExitCode::Success;
@@ -163,7 +161,7 @@ QString PackageCommands::archivesHelp()
 
 int PackageCommands::archives(Console &console, const QStringList &arguments)
 {
-    ArgParser parser({{u"json"_s, false, {}}, {u"limit"_s, true, {}}});
+    ArgParser parser({ { u"json"_s, false, {} }, { u"limit"_s, true, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, u"archives"_s, archivesHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"archives"_s, 0, QString(), &status))
@@ -183,18 +181,18 @@ int PackageCommands::archives(Console &console, const QStringList &arguments)
     if (parser.isSet(u"json"_s)) {
         QJsonArray list;
         for (const QDArchiveModel &archive : archives) {
-            list.append(QJsonObject{
-                {u"path"_s, archive.archivePath()},
-                {u"appName"_s, archive.appName().value_or(QString())},
-                {u"version"_s, archive.version().value_or(QString())},
-                {u"build"_s, archive.build().value_or(QString())},
-                {u"identifier"_s, archive.identifier().value_or(QString())},
-                {u"date"_s, PackageFormat::date(archive.lastModifiedDate())},
-                {u"modified"_s, archive.lastModifiedDate().toUTC().toString(Qt::ISODate)},
-                {u"iconPath"_s, archive.iconPath().value_or(QString())},
+            list.append(QJsonObject {
+                { u"path"_s, archive.archivePath() },
+                { u"appName"_s, archive.appName().value_or(QString()) },
+                { u"version"_s, archive.version().value_or(QString()) },
+                { u"build"_s, archive.build().value_or(QString()) },
+                { u"identifier"_s, archive.identifier().value_or(QString()) },
+                { u"date"_s, PackageFormat::date(archive.lastModifiedDate()) },
+                { u"modified"_s, archive.lastModifiedDate().toUTC().toString(Qt::ISODate) },
+                { u"iconPath"_s, archive.iconPath().value_or(QString()) },
             });
         }
-        CommandSupport::printJson(console, QJsonObject{{u"archivesDir"_s, folder}, {u"archives"_s, list}});
+        CommandSupport::printJson(console, QJsonObject { { u"archivesDir"_s, folder }, { u"archives"_s, list } });
         return ExitCode::Success;
     }
     if (archives.isEmpty()) {
@@ -204,10 +202,10 @@ int PackageCommands::archives(Console &console, const QStringList &arguments)
     QTextStream &out = console.out();
     for (const QDArchiveModel &archive : archives) {
         const QString title = u"%1 %2 (%3)"_s.arg(archive.appName().value_or(QString()),
-                                                   archive.version().value_or(QString()),
-                                                   archive.build().value_or(QString()));
-        out << console.paint(title, Console::Tone::Emphasis, false) << u"  "_s << archive.identifier().value_or(QString())
-            << u"  "_s << PackageFormat::date(archive.lastModifiedDate()) << '\n'
+            archive.version().value_or(QString()), archive.build().value_or(QString()));
+        out << console.paint(title, Console::Tone::Emphasis, false) << u"  "_s
+            << archive.identifier().value_or(QString()) << u"  "_s << PackageFormat::date(archive.lastModifiedDate())
+            << '\n'
             << u"    "_s << archive.archivePath() << '\n';
     }
     out.flush();
@@ -232,7 +230,7 @@ QString PackageCommands::exportHelp()
 int PackageCommands::exportArchive(Console &console, const QStringList &arguments)
 {
     const QString command = u"export"_s;
-    ArgParser parser({{u"output"_s, true, u'o'}, {u"json"_s, false, {}}});
+    ArgParser parser({ { u"output"_s, true, u'o' }, { u"json"_s, false, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, command, exportHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, command, 1, u"归档"_s, &status))
@@ -295,9 +293,9 @@ int PackageCommands::exportArchive(Console &console, const QStringList &argument
         package = output;
     }
     if (parser.isSet(u"json"_s)) {
-        CommandSupport::printJson(console, QJsonObject{{u"package"_s, package},
-                                                       {u"archive"_s, archive.archivePath()},
-                                                       {u"profile"_s, profile}});
+        CommandSupport::printJson(console,
+            QJsonObject {
+                { u"package"_s, package }, { u"archive"_s, archive.archivePath() }, { u"profile"_s, profile } });
     } else {
         console.out() << package << '\n';
         console.out().flush();

@@ -33,7 +33,7 @@ QString ToolCommands::deviceLogHelp()
 
 int ToolCommands::deviceLog(Console &console, const QStringList &arguments)
 {
-    ArgParser parser({{u"grep"_s, true, {}}});
+    ArgParser parser({ { u"grep"_s, true, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, u"devicelog"_s, deviceLogHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"devicelog"_s, 0, QString(), &status))
@@ -56,33 +56,32 @@ int ToolCommands::deviceLog(Console &console, const QStringList &arguments)
         }
         out.flush();
     });
-    QObject::connect(&reader, &DeviceLogReader::finished, &loop,
-                     [&](DeviceLogReader::Outcome outcome, int exitCode) {
-                         switch (outcome) {
-                         case DeviceLogReader::Outcome::FailedToStart:
-                             console.error(u"无法启动设备日志工具（%1）"_s.arg(tool));
-                             result = ExitCode::Failure;
-                             break;
-                         case DeviceLogReader::Outcome::ToolNotInstalled:
-                             console.error(u"没有安装读取设备日志的工具 idevicesyslog（软件包 libimobiledevice-utils）"_s);
-                             result = ExitCode::Failure;
-                             break;
-                         case DeviceLogReader::Outcome::NoDevice:
-                             console.error(u"没有连接 iOS 设备"_s);
-                             result = ExitCode::Failure;
-                             break;
-                         case DeviceLogReader::Outcome::Crashed:
-                             console.error(u"设备日志工具意外退出"_s);
-                             result = ExitCode::Failure;
-                             break;
-                         case DeviceLogReader::Outcome::Ended:
-                             result = exitCode == 0 ? ExitCode::Success : ExitCode::Failure;
-                             if (exitCode != 0)
-                                 console.error(u"设备日志工具以退出码 %1 结束"_s.arg(exitCode));
-                             break;
-                         }
-                         loop.quit();
-                     });
+    QObject::connect(&reader, &DeviceLogReader::finished, &loop, [&](DeviceLogReader::Outcome outcome, int exitCode) {
+        switch (outcome) {
+        case DeviceLogReader::Outcome::FailedToStart:
+            console.error(u"无法启动设备日志工具（%1）"_s.arg(tool));
+            result = ExitCode::Failure;
+            break;
+        case DeviceLogReader::Outcome::ToolNotInstalled:
+            console.error(u"没有安装读取设备日志的工具 idevicesyslog（软件包 libimobiledevice-utils）"_s);
+            result = ExitCode::Failure;
+            break;
+        case DeviceLogReader::Outcome::NoDevice:
+            console.error(u"没有连接 iOS 设备"_s);
+            result = ExitCode::Failure;
+            break;
+        case DeviceLogReader::Outcome::Crashed:
+            console.error(u"设备日志工具意外退出"_s);
+            result = ExitCode::Failure;
+            break;
+        case DeviceLogReader::Outcome::Ended:
+            result = exitCode == 0 ? ExitCode::Success : ExitCode::Failure;
+            if (exitCode != 0)
+                console.error(u"设备日志工具以退出码 %1 结束"_s.arg(exitCode));
+            break;
+        }
+        loop.quit();
+    });
     QObject::connect(&Interruption::instance(), &Interruption::requested, &loop, [&] {
         reader.stop();
         result = ExitCode::Interrupted;
@@ -111,7 +110,7 @@ QString ToolCommands::checkUpdateHelp()
 
 int ToolCommands::checkUpdate(Console &console, const QStringList &arguments)
 {
-    ArgParser parser({{u"open"_s, false, {}}, {u"json"_s, false, {}}});
+    ArgParser parser({ { u"open"_s, false, {} }, { u"json"_s, false, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, u"check-update"_s, checkUpdateHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"check-update"_s, 0, QString(), &status))
@@ -126,7 +125,7 @@ int ToolCommands::checkUpdate(Console &console, const QStringList &arguments)
     }
     const bool json = parser.isSet(u"json"_s);
     const QVariant data = call.data();
-    QJsonObject object{{u"current"_s, version}, {u"newer"_s, false}, {u"url"_s, QJsonValue::Null}};
+    QJsonObject object { { u"current"_s, version }, { u"newer"_s, false }, { u"url"_s, QJsonValue::Null } };
     if (DataCheck::isValidDictionary(data)) {
         const QVariant url = data.toMap().value(u"d_down_url"_s);
         // A reply that names no address is silent, as in the desktop program.

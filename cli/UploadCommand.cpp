@@ -43,8 +43,7 @@ int exitCodeFor(const UploadFlow::Result &result)
 QString titleOf(const QVariantMap &record)
 {
     return u"%1 %2 (%3)"_s.arg(record.value(AppInfoKey::appName).toString(),
-                               record.value(AppInfoKey::appVersion).toString(),
-                               record.value(AppInfoKey::appBuild).toString());
+        record.value(AppInfoKey::appVersion).toString(), record.value(AppInfoKey::appBuild).toString());
 }
 
 } // namespace
@@ -112,18 +111,10 @@ QVariantMap UploadCommand::settingsFor(const QVariantMap &record, int appType, c
 int UploadCommand::run(Console &console, const QStringList &arguments)
 {
     const QString command = u"upload"_s;
-    ArgParser parser({{u"name"_s, true, {}},
-                      {u"shortcut"_s, true, {}},
-                      {u"password"_s, true, {}},
-                      {u"publish-range"_s, true, {}},
-                      {u"public"_s, false, {}},
-                      {u"no-public"_s, false, {}},
-                      {u"notes"_s, true, {}},
-                      {u"notes-file"_s, true, {}},
-                      {u"json"_s, false, {}},
-                      {u"open"_s, false, {}},
-                      {u"qr"_s, false, {}},
-                      {u"quiet"_s, false, u'q'}});
+    ArgParser parser({ { u"name"_s, true, {} }, { u"shortcut"_s, true, {} }, { u"password"_s, true, {} },
+        { u"publish-range"_s, true, {} }, { u"public"_s, false, {} }, { u"no-public"_s, false, {} },
+        { u"notes"_s, true, {} }, { u"notes-file"_s, true, {} }, { u"json"_s, false, {} }, { u"open"_s, false, {} },
+        { u"qr"_s, false, {} }, { u"quiet"_s, false, u'q' } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, command, help(), &status)
         || !CommandSupport::expectPositional(console, parser, command, 1, u"安装包"_s, &status))
@@ -158,8 +149,8 @@ int UploadCommand::run(Console &console, const QStringList &arguments)
         } else {
             QFile notes(notesPath);
             if (!notes.open(QIODevice::ReadOnly))
-                return CommandSupport::usageError(console, command,
-                                                  u"无法读取更新说明文件“%1”：%2"_s.arg(notesPath, notes.errorString()));
+                return CommandSupport::usageError(
+                    console, command, u"无法读取更新说明文件“%1”：%2"_s.arg(notesPath, notes.errorString()));
             choices.description = QString::fromUtf8(notes.readAll());
         }
     }
@@ -217,7 +208,7 @@ int UploadCommand::run(Console &console, const QStringList &arguments)
         if (!canChange.isValid()) {
             console.warning(u"服务未能准备这次上传，按默认设置继续"_s);
         } else if (DataCheck::intValue(canChange) != 1 && choices.shortcut
-                   && *choices.shortcut != usable(record.value(AppInfoKey::shortcutUrl))) {
+            && *choices.shortcut != usable(record.value(AppInfoKey::shortcutUrl))) {
             console.error(u"这个应用已经发布过，下载页面的后缀是“%1”，不能更改"_s.arg(
                 usable(record.value(AppInfoKey::shortcutUrl))));
             finish(ExitCode::Refused);
@@ -227,8 +218,8 @@ int UploadCommand::run(Console &console, const QStringList &arguments)
             console.warning(u"--publish-range 只用于 iOS 安装包，已忽略"_s);
         if (!quiet) {
             console.note(u"%1  %2  %3"_s.arg(titleOf(record), record.value(AppInfoKey::packageName).toString(),
-                                             record.value(AppInfoKey::fileSize).toString()),
-                         Console::Tone::Emphasis);
+                             record.value(AppInfoKey::fileSize).toString()),
+                Console::Tone::Emphasis);
         }
         flow.uploadButtonClicked();
     });
@@ -264,17 +255,16 @@ int UploadCommand::run(Console &console, const QStringList &arguments)
         if (!hasAddress)
             console.warning(u"上传成功，但服务没有返回下载页面的地址"_s);
         if (json) {
-            CommandSupport::printJson(
-                console,
-                QJsonObject{{u"downloadUrl"_s, hasAddress ? QJsonValue(outcome.downloadUrl) : QJsonValue()},
-                            {u"shortcut"_s, outcome.appShortcutUrl},
-                            {u"name"_s, settings.value(SettingKey::name).toString()},
-                            {u"packageName"_s, record.value(AppInfoKey::packageName).toString()},
-                            {u"platform"_s, flow.appType() == 1 ? u"ios"_s : u"android"_s},
-                            {u"version"_s, record.value(AppInfoKey::appVersion).toString()},
-                            {u"build"_s, record.value(AppInfoKey::appBuild).toString()},
-                            {u"size"_s, qint64(flow.filesize())},
-                            {u"fileSize"_s, record.value(AppInfoKey::fileSize).toString()}});
+            CommandSupport::printJson(console,
+                QJsonObject { { u"downloadUrl"_s, hasAddress ? QJsonValue(outcome.downloadUrl) : QJsonValue() },
+                    { u"shortcut"_s, outcome.appShortcutUrl },
+                    { u"name"_s, settings.value(SettingKey::name).toString() },
+                    { u"packageName"_s, record.value(AppInfoKey::packageName).toString() },
+                    { u"platform"_s, flow.appType() == 1 ? u"ios"_s : u"android"_s },
+                    { u"version"_s, record.value(AppInfoKey::appVersion).toString() },
+                    { u"build"_s, record.value(AppInfoKey::appBuild).toString() },
+                    { u"size"_s, qint64(flow.filesize()) },
+                    { u"fileSize"_s, record.value(AppInfoKey::fileSize).toString() } });
         } else if (hasAddress) {
             console.out() << outcome.downloadUrl << '\n';
             console.out().flush();
@@ -283,7 +273,8 @@ int UploadCommand::run(Console &console, const QStringList &arguments)
             console.note(u"上传完成：%1"_s.arg(titleOf(record)), Console::Tone::Success);
         if (hasAddress && parser.isSet(u"qr"_s)) {
             QTextStream &stream = json ? console.err() : console.out();
-            stream << TerminalQr::render(outcome.downloadUrl, json ? console.colourOnError() : console.colourOnOutput());
+            stream << TerminalQr::render(
+                outcome.downloadUrl, json ? console.colourOnError() : console.colourOnOutput());
             stream.flush();
         }
         QString openError;

@@ -26,7 +26,7 @@ public:
         std::optional<QString> name;
         std::optional<QString> shortcut;
         std::optional<QString> password;
-        std::optional<QString> publishRange;      // "2" or "3"
+        std::optional<QString> publishRange; // "2" or "3"
         std::optional<QString> isPublishToPublic; // "1" or "2"
         std::optional<QString> description;
     };

@@ -27,7 +27,7 @@ namespace {
 
 bool setModified(const QString &path, qint64 seconds)
 {
-    const timeval times[2] = {{time_t(seconds), 0}, {time_t(seconds), 0}};
+    const timeval times[2] = { { time_t(seconds), 0 }, { time_t(seconds), 0 } };
     return ::utimes(QFile::encodeName(path).constData(), times) == 0;
 }
 
@@ -37,7 +37,8 @@ class TestCliCommands : public QObject
 {
     Q_OBJECT
 
-    TestService m_service{{u"--newest-version"_s, u"9.9.9"_s, u"--newest-url"_s, u"http://127.0.0.1/quillo-9.9.9.deb"_s}};
+    TestService m_service { { u"--newest-version"_s, u"9.9.9"_s, u"--newest-url"_s,
+        u"http://127.0.0.1/quillo-9.9.9.deb"_s } };
     TestService::Account m_me;
     QString m_ipa;
     QString m_apk;
@@ -75,7 +76,7 @@ private Q_SLOTS:
     {
         QSLoginModel::setLogout();
         // No terminal: the e-mail and the password are the first two lines of the input.
-        CliRun run = runQuillo({u"login"_s}, {.input = "me@example.com\nsecret123\n"});
+        CliRun run = runQuillo({ u"login"_s }, { .input = "me@example.com\nsecret123\n" });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QVERIFY(QSLoginModel::isLogged());
         QCOMPARE(QSLoginModel::currentUid().toString(), m_me.userKey);
@@ -85,28 +86,28 @@ private Q_SLOTS:
         Preferences::reload();
         QVERIFY(QSLoginModel::isLogged());
 
-        run = runQuillo({u"whoami"_s, u"--json"_s});
+        run = runQuillo({ u"whoami"_s, u"--json"_s });
         QCOMPARE(run.status, ExitCode::Success);
         QCOMPARE(run.json().value(u"email"_s).toString(), u"me@example.com"_s);
         QCOMPARE(run.json().value(u"userKey"_s).toString(), m_me.userKey);
 
-        run = runQuillo({u"logout"_s});
+        run = runQuillo({ u"logout"_s });
         QCOMPARE(run.status, ExitCode::Success);
         QVERIFY(!QSLoginModel::isLogged());
         QCOMPARE(QSLoginModel::currentUid(), QVariant(u"0"_s));
-        run = runQuillo({u"whoami"_s});
+        run = runQuillo({ u"whoami"_s });
         QCOMPARE(run.status, ExitCode::NotLoggedIn);
 
         // --password-stdin takes all of the input, one final line end dropped.
-        run = runQuillo({u"login"_s, u"--email"_s, u"me@example.com"_s, u"--password-stdin"_s},
-                        {.input = "secret123\r\n"});
+        run = runQuillo(
+            { u"login"_s, u"--email"_s, u"me@example.com"_s, u"--password-stdin"_s }, { .input = "secret123\r\n" });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         // QUILLO_PASSWORD, and --password with its warning.
         qputenv("QUILLO_PASSWORD", "secret123");
-        run = runQuillo({u"login"_s, u"--email"_s, u"me@example.com"_s});
+        run = runQuillo({ u"login"_s, u"--email"_s, u"me@example.com"_s });
         qunsetenv("QUILLO_PASSWORD");
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
-        run = runQuillo({u"login"_s, u"--email"_s, u"me@example.com"_s, u"--password"_s, u"secret123"_s});
+        run = runQuillo({ u"login"_s, u"--email"_s, u"me@example.com"_s, u"--password"_s, u"secret123"_s });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QVERIFY(run.err.contains(u"进程列表"_s));
     }
@@ -114,19 +115,19 @@ private Q_SLOTS:
     void loginRefusalsAndEmptyFields()
     {
         QSLoginModel::setLogout();
-        CliRun run = runQuillo({u"login"_s, u"--email"_s, u"me@example.com"_s, u"--password-stdin"_s},
-                               {.input = "wrong-password"});
+        CliRun run = runQuillo(
+            { u"login"_s, u"--email"_s, u"me@example.com"_s, u"--password-stdin"_s }, { .input = "wrong-password" });
         QCOMPARE(run.status, ExitCode::Refused);
         QCOMPARE(run.err, u"quillo: 邮箱或密码错误，请重新输入\n"_s);
         QVERIFY(!QSLoginModel::isLogged());
 
-        run = runQuillo({u"login"_s}, {.input = "\n"});
+        run = runQuillo({ u"login"_s }, { .input = "\n" });
         QCOMPARE(run.status, ExitCode::Usage);
         QCOMPARE(run.err, u"quillo: 请输入邮箱哦\n"_s);
-        run = runQuillo({u"login"_s, u"--email"_s, u"me@example.com"_s}, {.input = ""});
+        run = runQuillo({ u"login"_s, u"--email"_s, u"me@example.com"_s }, { .input = "" });
         QCOMPARE(run.status, ExitCode::Usage);
         QCOMPARE(run.err, u"quillo: 请输入密码哦\n"_s);
-        run = runQuillo({u"login"_s, u"--password-stdin"_s}, {.input = "x"});
+        run = runQuillo({ u"login"_s, u"--password-stdin"_s }, { .input = "x" });
         QCOMPARE(run.status, ExitCode::Usage);
     }
 
@@ -140,36 +141,40 @@ private Q_SLOTS:
             QString message;
         };
         const QList<Case> refused = {
-            {{u"--email"_s, u"new@example.com"_s, u"--name"_s, u"新人"_s}, "secret123", ExitCode::Usage,
-             u"注册需同意Quillo服务条款"_s},
-            {{u"--agree"_s, u"--email"_s, u"new@example"_s, u"--name"_s, u"新人"_s}, "secret123", ExitCode::Usage,
-             u"邮件地址非法"_s},
-            {{u"--agree"_s, u"--email"_s, u"new@example.com"_s, u"--name"_s, u"\n"_s}, "secret123", ExitCode::Usage,
-             u"姓名不能为空"_s},
-            {{u"--agree"_s, u"--email"_s, u"new@example.com"_s, u"--name"_s, u"新人"_s}, "12345", ExitCode::Usage,
-             u"密码长度必须大于6位"_s},
-            {{u"--agree"_s, u"--email"_s, u"me@example.com"_s, u"--name"_s, u"重名"_s}, "secret123", ExitCode::Refused,
-             u"邮箱“me@example.com”已注册，请直接登录；忘记密码可通过“找回密码”重置"_s},
+            { { u"--email"_s, u"new@example.com"_s, u"--name"_s, u"新人"_s }, "secret123", ExitCode::Usage,
+                u"注册需同意Quillo服务条款"_s },
+            { { u"--agree"_s, u"--email"_s, u"new@example"_s, u"--name"_s, u"新人"_s }, "secret123", ExitCode::Usage,
+                u"邮件地址非法"_s },
+            { { u"--agree"_s, u"--email"_s, u"new@example.com"_s, u"--name"_s, u"\n"_s }, "secret123", ExitCode::Usage,
+                u"姓名不能为空"_s },
+            { { u"--agree"_s, u"--email"_s, u"new@example.com"_s, u"--name"_s, u"新人"_s }, "12345", ExitCode::Usage,
+                u"密码长度必须大于6位"_s },
+            { { u"--agree"_s, u"--email"_s, u"me@example.com"_s, u"--name"_s, u"重名"_s }, "secret123",
+                ExitCode::Refused, u"邮箱“me@example.com”已注册，请直接登录；忘记密码可通过“找回密码”重置"_s },
         };
         for (const Case &c : refused) {
-            const CliRun run = runQuillo(QStringList{u"register"_s, u"--password-stdin"_s} + c.arguments, {.input = c.input});
+            const CliRun run
+                = runQuillo(QStringList { u"register"_s, u"--password-stdin"_s } + c.arguments, { .input = c.input });
             QVERIFY2(run.status == c.status, describe(run).constData());
             QVERIFY2(run.err.startsWith(u"quillo: "_s + c.message + u'\n'), describe(run).constData());
         }
-        CliRun run = runQuillo({u"register"_s, u"--agree"_s, u"--email"_s, u"new@example.com"_s, u"--name"_s, u"新人"_s,
-                                u"--password-stdin"_s},
-                               {.input = "123456"});
+        CliRun run = runQuillo({ u"register"_s, u"--agree"_s, u"--email"_s, u"new@example.com"_s, u"--name"_s,
+                                   u"新人"_s, u"--password-stdin"_s },
+            { .input = "123456" });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QVERIFY(run.err.contains(u"恭喜您，注册成功!"_s));
-        QCOMPARE(m_service.call(u"user/login"_s, {{u"email"_s, u"new@example.com"_s}, {u"password"_s, u"123456"_s}}).code(), 0);
+        QCOMPARE(
+            m_service.call(u"user/login"_s, { { u"email"_s, u"new@example.com"_s }, { u"password"_s, u"123456"_s } })
+                .code(),
+            0);
 
-        run = runQuillo({u"forgot-password"_s, u"--email"_s, u"me@example"_s});
+        run = runQuillo({ u"forgot-password"_s, u"--email"_s, u"me@example"_s });
         QCOMPARE(run.status, ExitCode::Usage);
         QCOMPARE(run.err, u"quillo: 邮件地址非法！\n"_s);
-        run = runQuillo({u"forgot-password"_s, u"--email"_s, u"nobody@example.com"_s});
+        run = runQuillo({ u"forgot-password"_s, u"--email"_s, u"nobody@example.com"_s });
         QCOMPARE(run.status, ExitCode::Refused);
         const qsizetype mails = m_service.outboxFiles().size();
-        run = runQuillo({u"forgot-password"_s}, {.input = "me@example.com\n"});
+        run = runQuillo({ u"forgot-password"_s }, { .input = "me@example.com\n" });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QVERIFY(run.err.contains(u"邮件已成功发送！"_s));
         QCOMPARE(m_service.outboxFiles().size(), mails + 1);
@@ -180,7 +185,7 @@ private Q_SLOTS:
     void uploadIpaAndApkWithJson()
     {
         const qsizetype before = m_service.releases().size();
-        CliRun run = runQuillo({u"upload"_s, m_ipa, u"--json"_s, u"--open"_s});
+        CliRun run = runQuillo({ u"upload"_s, m_ipa, u"--json"_s, u"--open"_s });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QJsonObject json = run.json();
         const QString shortcut = json.value(u"shortcut"_s).toString();
@@ -192,7 +197,7 @@ private Q_SLOTS:
         QCOMPARE(json.value(u"build"_s).toString(), u"45"_s);
         QCOMPARE(json.value(u"size"_s).toInteger(), QFileInfo(m_ipa).size());
         QCOMPARE(run.out.count(u'\n'), 1); // one object, nothing else on standard output
-        QCOMPARE(run.opened, QStringList{json.value(u"downloadUrl"_s).toString()});
+        QCOMPARE(run.opened, QStringList { json.value(u"downloadUrl"_s).toString() });
         QList<TestService::StoredRelease> releases = m_service.releases();
         QCOMPARE(releases.size(), before + 1);
         QCOMPARE(releases.constLast().shortcut, shortcut);
@@ -201,8 +206,8 @@ private Q_SLOTS:
         // Nothing the inspection unpacked is left in the work folder.
         QVERIFY(QDir(WorkFolder::path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 
-        run = runQuillo({u"upload"_s, m_apk, u"--json"_s, u"--name"_s, u"安卓 CLI"_s, u"--password"_s, u"install-pw"_s,
-                         u"--notes"_s, u"第一行\n第二行"_s, u"--shortcut"_s, u"cli-apk"_s, u"--public"_s});
+        run = runQuillo({ u"upload"_s, m_apk, u"--json"_s, u"--name"_s, u"安卓 CLI"_s, u"--password"_s, u"install-pw"_s,
+            u"--notes"_s, u"第一行\n第二行"_s, u"--shortcut"_s, u"cli-apk"_s, u"--public"_s });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         json = run.json();
         QCOMPARE(json.value(u"shortcut"_s).toString(), u"cli-apk"_s);
@@ -217,12 +222,12 @@ private Q_SLOTS:
         QCOMPARE(apk.sha256, sha256Of(m_apk));
 
         // The same package again: the service's values are the defaults, as the form would show them.
-        run = runQuillo({u"upload"_s, m_apk, u"--notes"_s, u"再发一次"_s});
+        run = runQuillo({ u"upload"_s, m_apk, u"--notes"_s, u"再发一次"_s });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QCOMPARE(run.out, u"http://%1/cli-apk\n"_s.arg(m_service.host()));
         QCOMPARE(m_service.releases().constLast().password, u"install-pw"_s);
         // ...and its suffix cannot change.
-        run = runQuillo({u"upload"_s, m_apk, u"--shortcut"_s, u"other-suffix"_s});
+        run = runQuillo({ u"upload"_s, m_apk, u"--shortcut"_s, u"other-suffix"_s });
         QCOMPARE(run.status, ExitCode::Refused);
         QVERIFY2(run.err.contains(u"“cli-apk”"_s), describe(run).constData());
         QCOMPARE(m_service.releases().size(), releases.size() + 1);
@@ -244,14 +249,14 @@ private Q_SLOTS:
         Fixtures::App fresh;
         fresh.info = Fixtures::infoPlist(u"com.example.fresh"_s, u"1.0"_s, u"1"_s, u"Fresh"_s);
         const QString ipa = TestEnvironment::path(u"pkg/fresh.ipa"_s);
-        QVERIFY2(Fixtures::makeIpa(ipa, {fresh}), qPrintable(Fixtures::lastError()));
+        QVERIFY2(Fixtures::makeIpa(ipa, { fresh }), qPrintable(Fixtures::lastError()));
         const qsizetype before = m_service.releases().size();
-        CliRun run = runQuillo({u"upload"_s, ipa, u"--shortcut"_s, u"taken-one"_s, u"--json"_s});
+        CliRun run = runQuillo({ u"upload"_s, ipa, u"--shortcut"_s, u"taken-one"_s, u"--json"_s });
         QCOMPARE(run.status, ExitCode::Refused);
         QVERIFY2(run.err.contains(u"quillo: 网址后缀已存在，请更换\n"_s), describe(run).constData());
         QVERIFY(run.out.isEmpty());
         // A suffix of the wrong form: the service's own message.
-        run = runQuillo({u"upload"_s, ipa, u"--shortcut"_s, u"bad suffix!"_s});
+        run = runQuillo({ u"upload"_s, ipa, u"--shortcut"_s, u"bad suffix!"_s });
         QCOMPARE(run.status, ExitCode::Refused);
         QVERIFY2(run.err.contains(u"网址后缀“bad suffix!”不可用"_s), describe(run).constData());
         QCOMPARE(m_service.releases().size(), before);
@@ -260,7 +265,7 @@ private Q_SLOTS:
         QVariantMap stale = m_me.loginData;
         stale[u"u_api_token"_s] = u"0123456789abcdef0123456789abcdef"_s;
         QSLoginModel::setLoginWithUId(u"0123456789abcdef0123456789abcdef"_s, stale);
-        run = runQuillo({u"upload"_s, ipa});
+        run = runQuillo({ u"upload"_s, ipa });
         QCOMPARE(run.status, ExitCode::Refused);
         QVERIFY2(run.err.contains(u"登录已失效"_s) || run.err.contains(u"用户不存在"_s), describe(run).constData());
         QCOMPARE(m_service.releases().size(), before);
@@ -275,11 +280,12 @@ private Q_SLOTS:
         QVERIFY2(account.valid(), qPrintable(account.error));
         logIn(account);
         gone.stop();
-        const CliRun run = runQuillo({u"upload"_s, m_apk, u"--json"_s});
+        const CliRun run = runQuillo({ u"upload"_s, m_apk, u"--json"_s });
         QCOMPARE(run.status, ExitCode::Network);
-        QVERIFY2(run.err.contains(u"quillo: 发布失败：无法连接到服务器，请检查网络后重试\n"_s), describe(run).constData());
+        QVERIFY2(
+            run.err.contains(u"quillo: 发布失败：无法连接到服务器，请检查网络后重试\n"_s), describe(run).constData());
         QVERIFY(run.out.isEmpty());
-        const CliRun check = runQuillo({u"check-update"_s});
+        const CliRun check = runQuillo({ u"check-update"_s });
         QCOMPARE(check.status, ExitCode::Network);
         QCOMPARE(check.err, u"quillo: 网络请求错误，请稍后重试\n"_s);
     }
@@ -288,7 +294,7 @@ private Q_SLOTS:
     {
         const QString garbageIpa = TestEnvironment::path(u"pkg/garbage.ipa"_s);
         const QString garbageApk = TestEnvironment::path(u"pkg/garbage.apk"_s);
-        for (const QString &path : {garbageIpa, garbageApk}) {
+        for (const QString &path : { garbageIpa, garbageApk }) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(QByteArray(4096, 'x'));
@@ -296,24 +302,24 @@ private Q_SLOTS:
         const QString text = TestEnvironment::path(u"pkg/notes.txt"_s);
         QFile::copy(garbageIpa, text);
         const qsizetype before = m_service.releases().size();
-        for (const QString &path : {garbageIpa, garbageApk, text, TestEnvironment::path(u"pkg/missing.ipa"_s),
-                                    TestEnvironment::path(u"pkg"_s)}) {
-            const CliRun run = runQuillo({u"upload"_s, path, u"--json"_s});
+        for (const QString &path : { garbageIpa, garbageApk, text, TestEnvironment::path(u"pkg/missing.ipa"_s),
+                 TestEnvironment::path(u"pkg"_s) }) {
+            const CliRun run = runQuillo({ u"upload"_s, path, u"--json"_s });
             QVERIFY2(run.status == ExitCode::BadPackage, describe(run).constData());
             QVERIFY(run.err.startsWith(u"quillo: "_s) && run.out.isEmpty());
-            QCOMPARE(runQuillo({u"inspect"_s, path}).status, ExitCode::BadPackage);
+            QCOMPARE(runQuillo({ u"inspect"_s, path }).status, ExitCode::BadPackage);
         }
         QCOMPARE(m_service.releases().size(), before);
 
         QSLoginModel::setLogout();
-        const CliRun run = runQuillo({u"upload"_s, m_ipa});
+        const CliRun run = runQuillo({ u"upload"_s, m_ipa });
         QCOMPARE(run.status, ExitCode::NotLoggedIn);
         QCOMPARE(run.err, u"quillo: 尚未登录，请先运行 quillo login\n"_s);
         QCOMPARE(m_service.releases().size(), before);
 
-        QCOMPARE(runQuillo({u"upload"_s}).status, ExitCode::Usage);
-        QCOMPARE(runQuillo({u"upload"_s, m_ipa, u"--public"_s, u"--no-public"_s}).status, ExitCode::Usage);
-        QCOMPARE(runQuillo({u"upload"_s, m_ipa, u"--publish-range"_s, u"friends"_s}).status, ExitCode::Usage);
+        QCOMPARE(runQuillo({ u"upload"_s }).status, ExitCode::Usage);
+        QCOMPARE(runQuillo({ u"upload"_s, m_ipa, u"--public"_s, u"--no-public"_s }).status, ExitCode::Usage);
+        QCOMPARE(runQuillo({ u"upload"_s, m_ipa, u"--publish-range"_s, u"friends"_s }).status, ExitCode::Usage);
     }
 
     void uploadProgressAndQrCode()
@@ -326,9 +332,9 @@ private Q_SLOTS:
         blob.zeroBytes = 6 * 1024 * 1024;
         big.entries.append(blob);
         const QString ipa = TestEnvironment::path(u"pkg/big.ipa"_s);
-        QVERIFY2(Fixtures::makeIpa(ipa, {Fixtures::App()}, big), qPrintable(Fixtures::lastError()));
+        QVERIFY2(Fixtures::makeIpa(ipa, { Fixtures::App() }, big), qPrintable(Fixtures::lastError()));
 
-        CliRun run = runQuillo({u"upload"_s, ipa, u"--qr"_s});
+        CliRun run = runQuillo({ u"upload"_s, ipa, u"--qr"_s });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         const QString url = run.out.section(u'\n', 0, 0);
         QVERIFY(url.startsWith(u"http://%1/"_s.arg(m_service.host())));
@@ -338,14 +344,14 @@ private Q_SLOTS:
         QCOMPARE(lines.constLast(), u"上传 100%"_s);
 
         // On a terminal: one bar redrawn in place; with --json the code goes to standard error.
-        run = runQuillo({u"upload"_s, ipa, u"--json"_s, u"--qr"_s}, {.errorIsTerminal = true, .width = 100});
+        run = runQuillo({ u"upload"_s, ipa, u"--json"_s, u"--qr"_s }, { .errorIsTerminal = true, .width = 100 });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QVERIFY(run.err.contains(u"\r上传 ["_s));
         QVERIFY(run.err.contains(TerminalQr::render(run.json().value(u"downloadUrl"_s).toString(), false))
-                || run.err.contains(u"\x1b[40;97m"_s));
+            || run.err.contains(u"\x1b[40;97m"_s));
         QCOMPARE(run.out.count(u'\n'), 1);
 
-        run = runQuillo({u"upload"_s, ipa, u"--quiet"_s});
+        run = runQuillo({ u"upload"_s, ipa, u"--quiet"_s });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QVERIFY2(run.err.isEmpty(), describe(run).constData());
     }
@@ -355,21 +361,21 @@ private Q_SLOTS:
         const qsizetype before = m_service.releases().size();
         // Ctrl-C while the service is being asked to prepare.
         QTimer::singleShot(0, &Interruption::instance(), [] { Interruption::instance().request(); });
-        const CliRun run = runQuillo({u"upload"_s, m_ipa, u"--json"_s});
+        const CliRun run = runQuillo({ u"upload"_s, m_ipa, u"--json"_s });
         QCOMPARE(run.status, ExitCode::Interrupted);
         QVERIFY2(run.err.contains(u"quillo: 已中断，没有完成上传\n"_s), describe(run).constData());
         QVERIFY(run.out.isEmpty());
         QTest::qWait(200);
         QCOMPARE(m_service.releases().size(), before);
         // The next command starts afresh.
-        QCOMPARE(runQuillo({u"whoami"_s}).status, ExitCode::Success);
+        QCOMPARE(runQuillo({ u"whoami"_s }).status, ExitCode::Success);
     }
 
     // ---- The other commands ----
 
     void inspectPrintsTheRecord()
     {
-        CliRun run = runQuillo({u"inspect"_s, m_ipa, u"--json"_s});
+        CliRun run = runQuillo({ u"inspect"_s, m_ipa, u"--json"_s });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QJsonObject json = run.json();
         QCOMPARE(json.value(u"platform"_s).toString(), u"ios"_s);
@@ -379,7 +385,7 @@ private Q_SLOTS:
         QVERIFY(json.value(u"hasIcon"_s).toBool());
         QVERIFY(json.value(u"fileSize"_s).toString().endsWith(u"MB"_s));
 
-        run = runQuillo({u"inspect"_s, m_apk});
+        run = runQuillo({ u"inspect"_s, m_apk });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QVERIFY(run.out.contains(u"名称  安卓演示\n"_s));
         QVERIFY(run.out.contains(u"标识  com.example.cliapk\n"_s));
@@ -400,33 +406,33 @@ private Q_SLOTS:
         QVERIFY(setModified(older, 1'700'000'000));
         QVERIFY(setModified(newer, 1'700'000'060));
 
-        CliRun run = runQuillo({u"archives"_s, u"--json"_s});
+        CliRun run = runQuillo({ u"archives"_s, u"--json"_s });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         const QJsonArray list = run.json().value(u"archives"_s).toArray();
         QCOMPARE(list.size(), 2);
         QCOMPARE(list.at(0).toObject().value(u"path"_s).toString(), newer);
         QCOMPARE(list.at(0).toObject().value(u"version"_s).toString(), u"1.3"_s);
         QCOMPARE(list.at(1).toObject().value(u"path"_s).toString(), older);
-        run = runQuillo({u"archives"_s, u"--limit"_s, u"1"_s});
+        run = runQuillo({ u"archives"_s, u"--limit"_s, u"1"_s });
         QVERIFY(run.out.startsWith(u"Demo 1.3 (46)  com.example.demo  "_s));
         QCOMPARE(run.out.count(u'\n'), 2);
 
         Fixtures::useFakeXcodebuild();
         const QString copy = TestEnvironment::path(u"exported/Demo.ipa"_s);
-        run = runQuillo({u"export"_s, newer, u"--output"_s, copy});
+        run = runQuillo({ u"export"_s, newer, u"--output"_s, copy });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QCOMPARE(run.out, copy + u'\n');
         QCOMPARE(Fixtures::fakeXcodebuildArguments().value(8), u"Demo Profile"_s);
-        run = runQuillo({u"inspect"_s, copy, u"--json"_s});
+        run = runQuillo({ u"inspect"_s, copy, u"--json"_s });
         QCOMPARE(run.json().value(u"appVersion"_s).toString(), u"1.3"_s);
-        QCOMPARE(runQuillo({u"export"_s, newer, u"--output"_s, copy}).status, ExitCode::Usage); // never overwritten
+        QCOMPARE(runQuillo({ u"export"_s, newer, u"--output"_s, copy }).status, ExitCode::Usage); // never overwritten
 
         Fixtures::useFakeXcodebuild(u"fail"_s);
-        run = runQuillo({u"export"_s, older});
+        run = runQuillo({ u"export"_s, older });
         QCOMPARE(run.status, ExitCode::Failure);
         QVERIFY(run.err.contains(u"quillo: 生成ipa失败，请检查证书及签名文件是否正确!\n"_s));
         QVERIFY(run.out.isEmpty());
-        QCOMPARE(runQuillo({u"export"_s, folder + u"/nothing"_s}).status, ExitCode::Usage);
+        QCOMPARE(runQuillo({ u"export"_s, folder + u"/nothing"_s }).status, ExitCode::Usage);
     }
 
     void deviceLogPrintsTheRewrittenEntries()
@@ -435,58 +441,59 @@ private Q_SLOTS:
             FakeDeviceConsole tool("#!/bin/sh\n"
                                    "printf 'Jun  3 10:11:12 iPhone SpringBoard[42] <Notice>: hello\\n"
                                    "Jun  3 10:11:13 iPhone backboardd[7] <Error>: two\\nlines\\n'\n");
-            CliRun run = runQuillo({u"devicelog"_s});
+            CliRun run = runQuillo({ u"devicelog"_s });
             QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
-            QCOMPARE(run.out, u"10:11:12 iPhone SpringBoard \u2192  <Notice>: hello\n"
-                              "10:11:13 iPhone backboardd \u2192  <Error>: two\nlines\n"_s);
-            run = runQuillo({u"devicelog"_s, u"--grep"_s, u"backboardd"_s});
+            QCOMPARE(run.out,
+                u"10:11:12 iPhone SpringBoard \u2192  <Notice>: hello\n"
+                "10:11:13 iPhone backboardd \u2192  <Error>: two\nlines\n"_s);
+            run = runQuillo({ u"devicelog"_s, u"--grep"_s, u"backboardd"_s });
             QCOMPARE(run.out, u"10:11:13 iPhone backboardd \u2192  <Error>: two\nlines\n"_s);
         }
         {
             FakeDeviceConsole noDevice("#!/bin/sh\nexit 69\n");
-            const CliRun run = runQuillo({u"devicelog"_s});
+            const CliRun run = runQuillo({ u"devicelog"_s });
             QCOMPARE(run.status, ExitCode::Failure);
             QCOMPARE(run.err, u"quillo: 没有连接 iOS 设备\n"_s);
         }
         {
             FakeDeviceConsole missing;
-            QCOMPARE(runQuillo({u"devicelog"_s}).status, ExitCode::Failure);
+            QCOMPARE(runQuillo({ u"devicelog"_s }).status, ExitCode::Failure);
         }
     }
 
     void checkUpdateAnnouncesANewerRelease()
     {
-        CliRun run = runQuillo({u"check-update"_s, u"--open"_s});
+        CliRun run = runQuillo({ u"check-update"_s, u"--open"_s });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QCOMPARE(run.out, u"http://127.0.0.1/quillo-9.9.9.deb\n"_s);
-        QCOMPARE(run.opened, QStringList{u"http://127.0.0.1/quillo-9.9.9.deb"_s});
+        QCOMPARE(run.opened, QStringList { u"http://127.0.0.1/quillo-9.9.9.deb"_s });
 
         TestService current;
         QVERIFY2(current.start(), qPrintable(current.errorString()));
         current.setAsServiceHost();
-        run = runQuillo({u"check-update"_s, u"--json"_s});
+        run = runQuillo({ u"check-update"_s, u"--json"_s });
         QCOMPARE(run.status, ExitCode::Success);
         QCOMPARE(run.json().value(u"newer"_s).toBool(), false);
         QCOMPARE(run.json().value(u"current"_s).toString(), Config::applicationVersion());
-        run = runQuillo({u"check-update"_s});
+        run = runQuillo({ u"check-update"_s });
         QCOMPARE(run.err, u"当前已是最新版本！\n"_s);
     }
 
     void helpForEveryCommand()
     {
-        CliRun run = runQuillo({u"--help"_s});
+        CliRun run = runQuillo({ u"--help"_s });
         QCOMPARE(run.status, ExitCode::Success);
         for (const QString &command : Cli::commandNames()) {
             QVERIFY2(run.out.contains(u"  "_s + command), qPrintable(command));
-            const CliRun help = runQuillo({command, u"--help"_s});
+            const CliRun help = runQuillo({ command, u"--help"_s });
             QCOMPARE(help.status, ExitCode::Success);
             QVERIFY2(help.out.startsWith(u"用法：quillo "_s + command), qPrintable(help.out));
-            QCOMPARE(runQuillo({u"help"_s, command}).out, help.out);
-            QCOMPARE(runQuillo({command, u"--no-such-option"_s}).status, ExitCode::Usage);
+            QCOMPARE(runQuillo({ u"help"_s, command }).out, help.out);
+            QCOMPARE(runQuillo({ command, u"--no-such-option"_s }).status, ExitCode::Usage);
         }
         QVERIFY(run.out.contains(u"130  被中断"_s));
-        QCOMPARE(runQuillo({u"--version"_s}).out, u"quillo %1\n"_s.arg(Config::applicationVersion()));
-        run = runQuillo({u"fly"_s});
+        QCOMPARE(runQuillo({ u"--version"_s }).out, u"quillo %1\n"_s.arg(Config::applicationVersion()));
+        run = runQuillo({ u"fly"_s });
         QCOMPARE(run.status, ExitCode::Usage);
         QVERIFY(run.err.startsWith(u"quillo: 没有“fly”这个命令\n"_s));
         QCOMPARE(runQuillo({}).status, ExitCode::Usage);

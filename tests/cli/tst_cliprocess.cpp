@@ -31,7 +31,7 @@ QString program()
 }
 
 CliRun runProgram(const QStringList &arguments, const QByteArray &input = {},
-                  const QList<std::pair<QString, QString>> &environment = {})
+    const QList<std::pair<QString, QString>> &environment = {})
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -79,15 +79,18 @@ public:
     QString terminalPath() const { return m_name; }
     bool echoes() const
     {
-        termios attributes{};
+        termios attributes {};
         return ::tcgetattr(m_slave, &attributes) == 0 && (attributes.c_lflag & ECHO);
     }
-    void type(const QByteArray &text) const { [[maybe_unused]] const ssize_t n = ::write(m_master, text.constData(), size_t(text.size())); }
+    void type(const QByteArray &text) const
+    {
+        [[maybe_unused]] const ssize_t n = ::write(m_master, text.constData(), size_t(text.size()));
+    }
     // What the terminal shows (the echo and whatever the child wrote to it), read without waiting long.
     QByteArray shown() const
     {
         QByteArray all;
-        pollfd p{m_master, POLLIN, 0};
+        pollfd p { m_master, POLLIN, 0 };
         while (::poll(&p, 1, 200) > 0 && (p.revents & POLLIN)) {
             char buffer[4096];
             const ssize_t n = ::read(m_master, buffer, sizeof buffer);
@@ -121,7 +124,8 @@ class TestCliProcess : public QObject
 {
     Q_OBJECT
 
-    TestService m_service{{u"--newest-version"_s, u"9.9.9"_s, u"--newest-url"_s, u"http://127.0.0.1/quillo-9.9.9.deb"_s}};
+    TestService m_service { { u"--newest-version"_s, u"9.9.9"_s, u"--newest-url"_s,
+        u"http://127.0.0.1/quillo-9.9.9.deb"_s } };
     TestService::Account m_me;
 
 private Q_SLOTS:
@@ -138,10 +142,11 @@ private Q_SLOTS:
     {
         // The password read by the prompt from a standard input that is no terminal; diagnostics
         // switched on must not show it either.
-        CliRun run = runProgram({u"login"_s, u"--email"_s, u"ci@example.com"_s}, "ci-secret-42\n",
-                                {{u"QT_LOGGING_RULES"_s, u"quillo.*=true"_s}});
+        CliRun run = runProgram({ u"login"_s, u"--email"_s, u"ci@example.com"_s }, "ci-secret-42\n",
+            { { u"QT_LOGGING_RULES"_s, u"quillo.*=true"_s } });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
-        QVERIFY2(!run.err.contains(u"ci-secret-42"_s) && !run.out.contains(u"ci-secret-42"_s), describe(run).constData());
+        QVERIFY2(
+            !run.err.contains(u"ci-secret-42"_s) && !run.out.contains(u"ci-secret-42"_s), describe(run).constData());
         // The same store as the desktop program's.
         Preferences::reload();
         QVERIFY(QSLoginModel::isLogged());
@@ -153,8 +158,8 @@ private Q_SLOTS:
         Fixtures::Apk made;
         made.package = u"com.example.process"_s;
         QVERIFY2(Fixtures::makeApk(apk, made), qPrintable(Fixtures::lastError()));
-        for (const QString &package : {ipa, apk}) {
-            run = runProgram({u"upload"_s, package, u"--json"_s});
+        for (const QString &package : { ipa, apk }) {
+            run = runProgram({ u"upload"_s, package, u"--json"_s });
             QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
             QCOMPARE(run.out.count(u'\n'), 1);
             const QJsonObject json = run.json();
@@ -177,20 +182,21 @@ private Q_SLOTS:
         const TestService::Account account = gone.registerAndLogin();
         QVERIFY2(account.valid(), qPrintable(account.error));
         const QString host = gone.host();
-        QCOMPARE(runProgram({u"login"_s, u"--email"_s, account.email, u"--password-stdin"_s}, account.password.toUtf8(),
-                            {{u"QUILLO_SERVICE_HOST"_s, host}})
+        QCOMPARE(runProgram({ u"login"_s, u"--email"_s, account.email, u"--password-stdin"_s },
+                     account.password.toUtf8(), { { u"QUILLO_SERVICE_HOST"_s, host } })
                      .status,
-                 ExitCode::Success);
+            ExitCode::Success);
         gone.stop();
         const QString apk = TestEnvironment::path(u"pkg/offline.apk"_s);
         QVERIFY2(Fixtures::makeApk(apk), qPrintable(Fixtures::lastError()));
-        CliRun run = runProgram({u"upload"_s, apk, u"--json"_s}, {}, {{u"QUILLO_SERVICE_HOST"_s, host}});
+        CliRun run = runProgram({ u"upload"_s, apk, u"--json"_s }, {}, { { u"QUILLO_SERVICE_HOST"_s, host } });
         QCOMPARE(run.status, ExitCode::Network);
-        QVERIFY2(run.err.contains(u"quillo: 发布失败：无法连接到服务器，请检查网络后重试\n"_s), describe(run).constData());
+        QVERIFY2(
+            run.err.contains(u"quillo: 发布失败：无法连接到服务器，请检查网络后重试\n"_s), describe(run).constData());
         QVERIFY(run.out.isEmpty());
 
-        QCOMPARE(runProgram({u"logout"_s}).status, ExitCode::Success);
-        run = runProgram({u"upload"_s, apk});
+        QCOMPARE(runProgram({ u"logout"_s }).status, ExitCode::Success);
+        run = runProgram({ u"upload"_s, apk });
         QCOMPARE(run.status, ExitCode::NotLoggedIn);
         QCOMPARE(run.err, u"quillo: 尚未登录，请先运行 quillo login\n"_s);
     }
@@ -203,7 +209,7 @@ private Q_SLOTS:
         QProcess process;
         process.setStandardInputFile(pty.terminalPath());
         process.setReadChannel(QProcess::StandardError);
-        process.start(program(), {u"login"_s, u"--email"_s, u"ci@example.com"_s});
+        process.start(program(), { u"login"_s, u"--email"_s, u"ci@example.com"_s });
         QVERIFY(process.waitForStarted());
         // Type only once the prompt is up (echo is off by then).
         QVERIFY(waitFor([&] {
@@ -221,8 +227,8 @@ private Q_SLOTS:
 
     void coloursFollowTheTerminalAndNoColor()
     {
-        QCOMPARE(runProgram({u"logout"_s}).status, ExitCode::Success);
-        for (const bool noColor : {false, true}) {
+        QCOMPARE(runProgram({ u"logout"_s }).status, ExitCode::Success);
+        for (const bool noColor : { false, true }) {
             Pty pty;
             QVERIFY(pty.isOpen());
             QProcess process;
@@ -234,7 +240,7 @@ private Q_SLOTS:
                 env.remove(u"NO_COLOR"_s);
             process.setProcessEnvironment(env);
             process.setStandardErrorFile(pty.terminalPath());
-            process.start(program(), {u"whoami"_s});
+            process.start(program(), { u"whoami"_s });
             QVERIFY(process.waitForFinished(30000));
             QCOMPARE(process.exitCode(), ExitCode::NotLoggedIn);
             const QByteArray shown = pty.shown();
@@ -245,10 +251,10 @@ private Q_SLOTS:
 
     void interruptedDeviceLogEndsTheTool()
     {
-        FakeDeviceConsole tool(QList<QByteArray>{"Jun  3 10:11:12 iPhone SpringBoard[42] <Notice>: first\n"});
+        FakeDeviceConsole tool(QList<QByteArray> { "Jun  3 10:11:12 iPhone SpringBoard[42] <Notice>: first\n" });
         tool.release(0);
         QProcess process;
-        process.start(program(), {u"devicelog"_s});
+        process.start(program(), { u"devicelog"_s });
         QVERIFY(process.waitForStarted());
         QVERIFY(waitFor([&] {
             process.waitForReadyRead(50);
@@ -261,7 +267,7 @@ private Q_SLOTS:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), ExitCode::Interrupted);
         QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
-                 u"10:11:12 iPhone SpringBoard \u2192  <Notice>: first\n"_s);
+            u"10:11:12 iPhone SpringBoard \u2192  <Notice>: first\n"_s);
         QVERIFY(waitFor([&] { return !FakeDeviceConsole::isAlive(toolPid); }));
     }
 
@@ -271,8 +277,8 @@ private Q_SLOTS:
         const QString tools = TestEnvironment::path(u"tools/x"_s).chopped(2);
         QFile chatty(tools + u"/xcodebuild"_s);
         QVERIFY(chatty.open(QIODevice::WriteOnly));
-        chatty.write("#!/bin/sh\necho '** EXPORT SUCCEEDED **'\nexec bash \"" + QFile::encodeName(Fixtures::fakeXcodebuild())
-                     + "\" \"$@\"\n");
+        chatty.write("#!/bin/sh\necho '** EXPORT SUCCEEDED **'\nexec bash \""
+            + QFile::encodeName(Fixtures::fakeXcodebuild()) + "\" \"$@\"\n");
         chatty.close();
         chatty.setPermissions(chatty.permissions() | QFile::ExeOwner);
         // A browser opener that only notes the address.
@@ -285,14 +291,15 @@ private Q_SLOTS:
 
         const QString archive = TestEnvironment::path(u"Archives/Chatty.xcarchive"_s);
         QVERIFY2(Fixtures::makeArchive(archive), qPrintable(Fixtures::lastError()));
-        CliRun run = runProgram({u"export"_s, archive, u"--json"_s}, {}, {{u"QUILLO_XCODEBUILD"_s, chatty.fileName()}});
+        CliRun run
+            = runProgram({ u"export"_s, archive, u"--json"_s }, {}, { { u"QUILLO_XCODEBUILD"_s, chatty.fileName() } });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QCOMPARE(run.out.count(u'\n'), 1);
         QVERIFY(QFileInfo::exists(run.json().value(u"package"_s).toString()));
         QVERIFY(run.err.contains(u"** EXPORT SUCCEEDED **"_s));
 
-        run = runProgram({u"check-update"_s, u"--open"_s}, {},
-                         {{u"PATH"_s, tools + u':' + qEnvironmentVariable("PATH")}});
+        run = runProgram(
+            { u"check-update"_s, u"--open"_s }, {}, { { u"PATH"_s, tools + u':' + qEnvironmentVariable("PATH") } });
         QCOMPARE(run.status, ExitCode::Success);
         QVERIFY(waitFor([&] {
             QFile file(opened);

@@ -27,7 +27,7 @@ namespace {
 
 bool setModified(const QString &path, qint64 seconds)
 {
-    const timeval times[2] = {{time_t(seconds), 0}, {time_t(seconds), 0}};
+    const timeval times[2] = { { time_t(seconds), 0 }, { time_t(seconds), 0 } };
     return ::utimes(QFile::encodeName(path).constData(), times) == 0;
 }
 
@@ -75,7 +75,7 @@ QString decodeDrawing(const QString &drawing, QString *error)
     }
     file.close();
     QProcess zbar;
-    zbar.start(u"zbarimg"_s, {u"-q"_s, u"--raw"_s, path});
+    zbar.start(u"zbarimg"_s, { u"-q"_s, u"--raw"_s, path });
     if (!zbar.waitForFinished(30000) || zbar.exitCode() != 0) {
         *error = u"zbarimg: "_s + QString::fromLocal8Bit(zbar.readAllStandardError()) + zbar.errorString();
         return {};
@@ -113,28 +113,28 @@ class TestCliRules : public QObject
 private Q_SLOTS:
     void optionsValuesFlagsAndPositionals()
     {
-        ArgParser parser({{u"email"_s, true, {}}, {u"json"_s, false, {}}, {u"output"_s, true, u'o'}});
-        QVERIFY(parser.parse({u"--email"_s, u"a@b.cn"_s, u"pkg.ipa"_s, u"--json"_s, u"-o"_s, u"x"_s, u"-"_s}));
+        ArgParser parser({ { u"email"_s, true, {} }, { u"json"_s, false, {} }, { u"output"_s, true, u'o' } });
+        QVERIFY(parser.parse({ u"--email"_s, u"a@b.cn"_s, u"pkg.ipa"_s, u"--json"_s, u"-o"_s, u"x"_s, u"-"_s }));
         QCOMPARE(parser.value(u"email"_s), u"a@b.cn"_s);
         QVERIFY(parser.isSet(u"json"_s));
         QCOMPARE(parser.value(u"output"_s), u"x"_s);
-        QCOMPARE(parser.positional(), (QStringList{u"pkg.ipa"_s, u"-"_s}));
+        QCOMPARE(parser.positional(), (QStringList { u"pkg.ipa"_s, u"-"_s }));
 
-        QVERIFY(parser.parse({u"--email=x=y"_s, u"--"_s, u"--json"_s}));
+        QVERIFY(parser.parse({ u"--email=x=y"_s, u"--"_s, u"--json"_s }));
         QCOMPARE(parser.value(u"email"_s), u"x=y"_s);
         QVERIFY(!parser.isSet(u"json"_s));
-        QCOMPARE(parser.positional(), QStringList{u"--json"_s});
+        QCOMPARE(parser.positional(), QStringList { u"--json"_s });
 
-        QVERIFY(parser.parse({u"-h"_s}));
+        QVERIFY(parser.parse({ u"-h"_s }));
         QVERIFY(parser.isSet(u"help"_s)); // every command knows it
 
-        QVERIFY(!parser.parse({u"--email"_s}));
+        QVERIFY(!parser.parse({ u"--email"_s }));
         QCOMPARE(parser.error(), u"选项“--email”需要一个值"_s);
-        QVERIFY(!parser.parse({u"--json=1"_s}));
+        QVERIFY(!parser.parse({ u"--json=1"_s }));
         QCOMPARE(parser.error(), u"选项“--json”不带值"_s);
-        QVERIFY(!parser.parse({u"--mail"_s, u"x"_s}));
+        QVERIFY(!parser.parse({ u"--mail"_s, u"x"_s }));
         QCOMPARE(parser.error(), u"未知选项“--mail”"_s);
-        QVERIFY(!parser.parse({u"-xyz"_s}));
+        QVERIFY(!parser.parse({ u"-xyz"_s }));
     }
 
     void archiveScanTwoLevelsNewestFirst()
@@ -147,13 +147,10 @@ private Q_SLOTS:
             bool withIdentifier = true;
         };
         const QList<Made> made = {
-            {u"2024-01-01/A.xcarchive"_s, 1000},
-            {u"2024-01-02/B.xcarchive"_s, 3000},
-            {u"2024-01-02/C.xcarchive"_s, 2000},
-            {u"2024-01-02/.E.xcarchive"_s, 5000},  // hidden candidate
-            {u".old/D.xcarchive"_s, 4000},         // hidden first level
-            {u"2024-01-03/NoId.xcarchive"_s, 6000, false},
-            {u"2024-01-03/Plain"_s, 2500},         // no extension check
+            { u"2024-01-01/A.xcarchive"_s, 1000 }, { u"2024-01-02/B.xcarchive"_s, 3000 },
+            { u"2024-01-02/C.xcarchive"_s, 2000 }, { u"2024-01-02/.E.xcarchive"_s, 5000 }, // hidden candidate
+            { u".old/D.xcarchive"_s, 4000 }, // hidden first level
+            { u"2024-01-03/NoId.xcarchive"_s, 6000, false }, { u"2024-01-03/Plain"_s, 2500 }, // no extension check
         };
         for (const Made &m : made) {
             Fixtures::Archive archive;
@@ -172,7 +169,7 @@ private Q_SLOTS:
         const ArchiveScanner::Result result = ArchiveScanner::scan(root);
         QCOMPARE(result.recentlyBuild.size(), 4);
         QCOMPARE(names(result.sortedRecentlyBuild),
-                 (QStringList{u"B.xcarchive"_s, u"Plain"_s, u"C.xcarchive"_s, u"A.xcarchive"_s}));
+            (QStringList { u"B.xcarchive"_s, u"Plain"_s, u"C.xcarchive"_s, u"A.xcarchive"_s }));
         QCOMPARE(result.sortedRecentlyBuild.constFirst().identifier(), std::optional<QString>(u"com.example.demo"_s));
 
         QVERIFY(ArchiveScanner::scan(TestEnvironment::path(u"scan/missing"_s)).recentlyBuild.isEmpty());
@@ -182,8 +179,8 @@ private Q_SLOTS:
         QVERIFY(setModified(root + u"/2024-01-02/C.xcarchive"_s, 7000));
         const QDArchiveModel a(root + u"/2024-01-01/A.xcarchive"_s);
         const QDArchiveModel c(root + u"/2024-01-02/C.xcarchive"_s);
-        QCOMPARE(names(ArchiveScanner::newestFirst({a, c})), (QStringList{u"A.xcarchive"_s, u"C.xcarchive"_s}));
-        QCOMPARE(names(ArchiveScanner::newestFirst({c, a})), (QStringList{u"C.xcarchive"_s, u"A.xcarchive"_s}));
+        QCOMPARE(names(ArchiveScanner::newestFirst({ a, c })), (QStringList { u"A.xcarchive"_s, u"C.xcarchive"_s }));
+        QCOMPARE(names(ArchiveScanner::newestFirst({ c, a })), (QStringList { u"C.xcarchive"_s, u"A.xcarchive"_s }));
     }
 
     void progressLinesAtASaneRate()
@@ -224,7 +221,7 @@ private Q_SLOTS:
     void progressBarRedrawsInPlaceWithinTheWidth()
     {
         const QString status = u"12.3 KB/s，剩余 1:02:03"_s;
-        for (const int width : {40, 80, 120}) {
+        for (const int width : { 40, 80, 120 }) {
             const QString line = ProgressReporter::barLine(0.5, status, width);
             QVERIFY2(ProgressReporter::displayWidth(line) <= width - 1, qPrintable(line));
             QVERIFY2(line.contains(u" 50%"_s), qPrintable(line));
@@ -265,10 +262,8 @@ private Q_SLOTS:
 
     void uploadSettingsAreTheFormsWithTheChoicesOverThem()
     {
-        QVariantMap fresh{{AppInfoKey::appName, u"Demo"_s},
-                          {AppInfoKey::packageName, u"com.example.demo"_s},
-                          {AppInfoKey::shortcutUrl, u"demo"_s},
-                          {AppInfoKey::urlCanbeModified, u"1"_s}};
+        QVariantMap fresh { { AppInfoKey::appName, u"Demo"_s }, { AppInfoKey::packageName, u"com.example.demo"_s },
+            { AppInfoKey::shortcutUrl, u"demo"_s }, { AppInfoKey::urlCanbeModified, u"1"_s } };
         QVariantMap settings = UploadCommand::settingsFor(fresh, 1, {});
         QCOMPARE(settings.value(u"shortcut"_s), QVariant(u"demo"_s));
         QCOMPARE(settings.value(u"name"_s), QVariant(u"Demo"_s));
@@ -283,19 +278,17 @@ private Q_SLOTS:
         choices.isPublishToPublic = u"2"_s;
         choices.description = u"line 1\nline 2"_s;
         settings = UploadCommand::settingsFor(fresh, 1, choices);
-        QCOMPARE(settings, (QVariantMap{{u"name"_s, u"演示"_s}, {u"shortcut"_s, u"mine"_s}, {u"password"_s, u"pw"_s},
-                                        {u"publishRange"_s, u"3"_s}, {u"isPublishToPublic"_s, u"2"_s},
-                                        {u"description"_s, u"line 1\nline 2"_s}}));
+        QCOMPARE(settings,
+            (QVariantMap { { u"name"_s, u"演示"_s }, { u"shortcut"_s, u"mine"_s }, { u"password"_s, u"pw"_s },
+                { u"publishRange"_s, u"3"_s }, { u"isPublishToPublic"_s, u"2"_s },
+                { u"description"_s, u"line 1\nline 2"_s } }));
         // The publish range is an iOS setting: an Android form keeps its hidden default.
         QCOMPARE(UploadCommand::settingsFor(fresh, 2, choices).value(u"publishRange"_s), QVariant(u"2"_s));
 
         // A published application: the service's values are the defaults and its suffix stays.
-        const QVariantMap parent{{AppInfoKey::appName, u"Demo"_s},
-                                 {AppInfoKey::shortcutUrl, u"old"_s},
-                                 {AppInfoKey::password, u"secret"_s},
-                                 {AppInfoKey::isPublishToPublic, u"2"_s},
-                                 {AppInfoKey::publishRange, u"3"_s},
-                                 {AppInfoKey::urlCanbeModified, u"0"_s}};
+        const QVariantMap parent { { AppInfoKey::appName, u"Demo"_s }, { AppInfoKey::shortcutUrl, u"old"_s },
+            { AppInfoKey::password, u"secret"_s }, { AppInfoKey::isPublishToPublic, u"2"_s },
+            { AppInfoKey::publishRange, u"3"_s }, { AppInfoKey::urlCanbeModified, u"0"_s } };
         settings = UploadCommand::settingsFor(parent, 1, {});
         QCOMPARE(settings.value(u"password"_s), QVariant(u"secret"_s));
         QCOMPARE(settings.value(u"isPublishToPublic"_s), QVariant(u"2"_s));
@@ -324,11 +317,11 @@ private Q_SLOTS:
         QVERIFY(AccountCommands::isLongEnough(u"123456"_s));
         QVERIFY(!AccountCommands::isLongEnough(u"12345"_s));
 
-        QCOMPARE(ExitCode::forErrorRecord(QVariantMap{{u"code"_s, u"100"_s}}), ExitCode::Network);
-        QCOMPARE(ExitCode::forErrorRecord(QVariantMap{{u"code"_s, u"1"_s}}), ExitCode::Network);
-        QCOMPARE(ExitCode::forErrorRecord(QVariantMap{{u"code"_s, u"2"_s}}), ExitCode::Network);
-        QCOMPARE(ExitCode::forErrorRecord(QVariantMap{{u"code"_s, u"1002"_s}, {u"message"_s, u"x"_s}}),
-                 ExitCode::Refused);
+        QCOMPARE(ExitCode::forErrorRecord(QVariantMap { { u"code"_s, u"100"_s } }), ExitCode::Network);
+        QCOMPARE(ExitCode::forErrorRecord(QVariantMap { { u"code"_s, u"1"_s } }), ExitCode::Network);
+        QCOMPARE(ExitCode::forErrorRecord(QVariantMap { { u"code"_s, u"2"_s } }), ExitCode::Network);
+        QCOMPARE(ExitCode::forErrorRecord(QVariantMap { { u"code"_s, u"1002"_s }, { u"message"_s, u"x"_s } }),
+            ExitCode::Refused);
     }
 
     void coloursOnlyOnATerminalAndNeverWithNoColor()
