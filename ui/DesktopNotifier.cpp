@@ -1,0 +1,8 @@
+#include "ui/DesktopNotifier.h"
+
+DesktopNotifier::DesktopNotifier(QObject *parent)
+    : QObject(parent)
+{
+}
+
+DesktopNotifier::~DesktopNotifier() = default;

@@ -1,0 +1,3 @@
+#include "ui/Logging.h"
+
+Q_LOGGING_CATEGORY(lcUi, "quillo.ui")
