@@ -55,6 +55,12 @@ int ToolCommands::deviceLog(Console &console, const QStringList &arguments)
                 out << '\n';
         }
         out.flush();
+        // The reader went away (quillo devicelog | head): stop, and the tool with us.
+        if (out.status() == QTextStream::WriteFailed && !result) {
+            reader.stop();
+            result = ExitCode::Success;
+            loop.quit();
+        }
     });
     QObject::connect(&reader, &DeviceLogReader::finished, &loop, [&](DeviceLogReader::Outcome outcome, int exitCode) {
         switch (outcome) {

@@ -249,26 +249,45 @@ private Q_SLOTS:
         }
     }
 
-    void interruptedDeviceLogEndsTheTool()
+    void deviceLogEndsItsToolOnSigtermAndWhenTheReaderGoes()
     {
-        FakeDeviceConsole tool(QList<QByteArray> { "Jun  3 10:11:12 iPhone SpringBoard[42] <Notice>: first\n" });
-        tool.release(0);
-        QProcess process;
-        process.start(program(), { u"devicelog"_s });
-        QVERIFY(process.waitForStarted());
-        QVERIFY(waitFor([&] {
-            process.waitForReadyRead(50);
-            return process.peek(256).contains("first");
-        }));
-        const qint64 toolPid = tool.pid();
-        QVERIFY(FakeDeviceConsole::isAlive(toolPid));
-        ::kill(pid_t(process.processId()), SIGTERM);
-        QVERIFY(process.waitForFinished(20000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), ExitCode::Interrupted);
-        QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
-            u"10:11:12 iPhone SpringBoard \u2192  <Notice>: first\n"_s);
-        QVERIFY(waitFor([&] { return !FakeDeviceConsole::isAlive(toolPid); }));
+        for (const bool closeReader : { false, true }) {
+            FakeDeviceConsole tool(QList<QByteArray> { "Jun  3 10:11:12 iPhone SpringBoard[42] <Notice>: first\n",
+                "Jun  3 10:11:13 iPhone SpringBoard[42] <Notice>: second\n" });
+            tool.release(0);
+            // With closeReader: quillo devicelog | head -n 1.
+            QProcess head;
+            QProcess process;
+            if (closeReader) {
+                process.setStandardOutputProcess(&head);
+                head.start(u"head"_s, { u"-n"_s, u"1"_s });
+                QVERIFY(head.waitForStarted());
+            }
+            process.start(program(), { u"devicelog"_s });
+            QVERIFY(process.waitForStarted());
+            QProcess &reader = closeReader ? head : process;
+            QVERIFY(waitFor([&] {
+                reader.waitForReadyRead(50);
+                return reader.peek(256).contains("first");
+            }));
+            const qint64 toolPid = tool.pid();
+            QVERIFY(FakeDeviceConsole::isAlive(toolPid));
+            if (closeReader) {
+                // head has its line and is gone: the next entry finds nobody to read it.
+                QVERIFY(head.waitForFinished(20000));
+                tool.release(1);
+                QVERIFY(process.waitForFinished(20000));
+                QCOMPARE(process.exitCode(), ExitCode::Success);
+            } else {
+                ::kill(pid_t(process.processId()), SIGTERM);
+                QVERIFY(process.waitForFinished(20000));
+                QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+                QCOMPARE(process.exitCode(), ExitCode::Interrupted);
+                QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
+                    u"10:11:12 iPhone SpringBoard \u2192  <Notice>: first\n"_s);
+            }
+            QVERIFY(waitFor([&] { return !FakeDeviceConsole::isAlive(toolPid); }));
+        }
     }
 
     void exportOutputAndBrowserStayApart()
