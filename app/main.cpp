@@ -1,25 +1,73 @@
+#include "app/AppDelegate.h"
 #include "app/Config.h"
+#include "app/Logging.h"
+#include "builds/QDWelcomeViewController.h"
+#include "ui/SingleInstance.h"
+#include "upload/QDUploadViewController.h"
 
 #include <QApplication>
-#include <QLabel>
+#include <QFileInfo>
+#include <QIcon>
 #include <QMainWindow>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// Debugging aid (used by scripts/screenshots.sh): QUILLO_OPEN_PACKAGE=<path of an .ipa or .apk>
+// opens an upload window on that package once the recent-builds screen is up, as if it had been
+// dropped there. Nothing happens while nobody is logged in.
+void openPackageForDebugging(AppDelegate &delegate)
+{
+    const QString path = qEnvironmentVariable("QUILLO_OPEN_PACKAGE");
+    if (path.isEmpty())
+        return;
+    QTimer::singleShot(0, &delegate, [&delegate, path] {
+        QDWelcomeViewController *welcome = delegate.welcomeController();
+        if (!welcome) {
+            qCWarning(lcApp) << "QUILLO_OPEN_PACKAGE needs a logged-in user";
+            return;
+        }
+        welcome->uploadButtonClicked();
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        if (absolute.endsWith(u".apk"_s, Qt::CaseInsensitive))
+            welcome->uploadController()->ParseAPK(absolute);
+        else
+            welcome->uploadController()->ParseIPA(absolute);
+    });
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Quillo"_s);
     QApplication::setApplicationVersion(Config::applicationVersion());
+    QApplication::setWindowIcon(QIcon(u":/images/quillo"_s));
+    QGuiApplication::setDesktopFileName(u"quillo"_s);
+    // Closing the main window leaves the program in the status bar; only Quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    SingleInstance instance;
+    if (!instance.claim()) {
+        qCInfo(lcApp) << "Quillo is already running; bringing its window to the front";
+        return instance.requestReopen() ? 0 : 1;
+    }
+
     QMainWindow window;
-    window.setWindowTitle(u"Quillo"_s);
-    auto *label = new QLabel(u"Quillo"_s, &window);
-    label->setAlignment(Qt::AlignCenter);
-    window.setCentralWidget(label);
-    window.resize(640, 480);
+    window.setObjectName(u"mainWindow"_s);
+    window.setMinimumSize(560, 460);
+    window.resize(640, 520);
+    AppDelegate delegate(&window);
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
+                     [&delegate, &window] { delegate.applicationShouldHandleReopen(window.isVisible()); });
+    delegate.applicationDidFinishLaunching();
     window.show();
-    QObject::connect(&window, &QObject::destroyed, &app, &QApplication::quit);
-    return app.exec();
+    openPackageForDebugging(delegate);
+
+    const int status = QApplication::exec();
+    delegate.applicationWillTerminate();
+    return status;
 }

@@ -47,6 +47,8 @@ public:
             connect(this, &DesktopNotifier::didActivateNotification, receiver, handler);
     }
 
+    void clearDelegate() { disconnect(this, &DesktopNotifier::didActivateNotification, nullptr, nullptr); }
+
 signals:
     void didActivateNotification(const DesktopNotification &notification, DesktopNotifier::Activation activation);
     // The notification has been handed to the desktop (by whichever way it went).

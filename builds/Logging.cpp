@@ -1,0 +1,3 @@
+#include "builds/Logging.h"
+
+Q_LOGGING_CATEGORY(lcBuilds, "quillo.builds")

@@ -1,0 +1,59 @@
+#include "builds/QDApplicationCellView.h"
+
+#include "builds/ArchiveText.h"
+#include "inspect/QDArchiveModel.h"
+
+#include <QGridLayout>
+#include <QLabel>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int kIconSize = 40;
+}
+
+QDApplicationCellView::QDApplicationCellView(QWidget *parent)
+    : QWidget(parent)
+    , m_imageView(new QLabel(this))
+    , m_textField(new QLabel(this))
+    , m_identifierTextField(new QLabel(this))
+    , m_createdDateTextField(new QLabel(this))
+{
+    setObjectName(u"applicationCellView"_s);
+    // The table beneath handles selection and double-clicks.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_imageView->setObjectName(u"imageView"_s);
+    m_textField->setObjectName(u"textField"_s);
+    m_identifierTextField->setObjectName(u"identifierTextField"_s);
+    m_createdDateTextField->setObjectName(u"createdDateTextField"_s);
+
+    m_imageView->setFixedSize(kIconSize, kIconSize);
+    QFont titleFont = m_textField->font();
+    titleFont.setBold(true);
+    m_textField->setFont(titleFont);
+    QPalette grey = m_identifierTextField->palette();
+    grey.setColor(QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    m_identifierTextField->setPalette(grey);
+    m_createdDateTextField->setPalette(grey);
+    m_createdDateTextField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    for (QLabel *label : {m_textField, m_identifierTextField, m_createdDateTextField})
+        label->setTextInteractionFlags(Qt::NoTextInteraction);
+
+    auto *layout = new QGridLayout(this);
+    layout->setContentsMargins(10, 6, 12, 6);
+    layout->setHorizontalSpacing(10);
+    layout->setVerticalSpacing(2);
+    layout->addWidget(m_imageView, 0, 0, 2, 1);
+    layout->addWidget(m_textField, 0, 1);
+    layout->addWidget(m_createdDateTextField, 0, 2);
+    layout->addWidget(m_identifierTextField, 1, 1, 1, 2);
+    layout->setColumnStretch(1, 1);
+}
+
+void QDApplicationCellView::showArchive(const QDArchiveModel &archive)
+{
+    m_imageView->setPixmap(ArchiveText::icon(archive, kIconSize));
+    m_textField->setText(ArchiveText::title(archive));
+    m_identifierTextField->setText(archive.identifier().value_or(QString()));
+    m_createdDateTextField->setText(ArchiveText::date(archive));
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QWidget>
+
+class QDArchiveModel;
+class QLabel;
+
+// One row of the recent-builds table: the application's icon (imageView), "name version (build)"
+// (textField), the bundle identifier (identifierTextField) and the archive's date
+// (createdDateTextField). Clicks go through it to the table.
+class QDApplicationCellView final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit QDApplicationCellView(QWidget *parent = nullptr);
+
+    QLabel *imageView() const { return m_imageView; }
+    QLabel *textField() const { return m_textField; }
+    QLabel *identifierTextField() const { return m_identifierTextField; }
+    QLabel *createdDateTextField() const { return m_createdDateTextField; }
+
+    // Fills the cell from an archive as the table shows it.
+    void showArchive(const QDArchiveModel &archive);
+
+private:
+    QLabel *m_imageView;
+    QLabel *m_textField;
+    QLabel *m_identifierTextField;
+    QLabel *m_createdDateTextField;
+};

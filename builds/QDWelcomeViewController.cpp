@@ -1,0 +1,465 @@
+#include "builds/QDWelcomeViewController.h"
+
+#include "api/CloudClient.h"
+#include "app/Config.h"
+#include "app/NotificationCenter.h"
+#include "app/Notifications.h"
+#include "app/Preferences.h"
+#include "app/VersionCheck.h"
+#include "builds/ArchiveFolderWatch.h"
+#include "builds/ArchiveText.h"
+#include "builds/Logging.h"
+#include "builds/QDApplicationCellView.h"
+#include "builds/QDMenuView.h"
+#include "builds/QDMenuViewController.h"
+#include "builds/ShellServices.h"
+#include "inspect/ArchiveScanner.h"
+#include "ui/QDView.h"
+#include "ui/StatusItem.h"
+#include "upload/QDUploadWindowController.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <QWidgetAction>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kRowHeight = 58;
+
+// Hands the table's double-clicks to the screen with the row they hit (-1 outside the rows),
+// and tells it when the table's frame has moved or changed size.
+class TableEvents final : public QObject
+{
+public:
+    TableEvents(QTableWidget *table, std::function<void(int)> doubleClicked, std::function<void()> frameChanged,
+                QObject *parent)
+        : QObject(parent)
+        , m_table(table)
+        , m_doubleClicked(std::move(doubleClicked))
+        , m_frameChanged(std::move(frameChanged))
+    {
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_table->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+            auto *mouse = static_cast<QMouseEvent *>(event);
+            if (mouse->button() == Qt::LeftButton) {
+                m_doubleClicked(m_table->rowAt(mouse->position().toPoint().y()));
+                return true;
+            }
+        } else if (event->type() == QEvent::Resize || event->type() == QEvent::Move) {
+            m_frameChanged();
+        }
+        return false;
+    }
+
+private:
+    QTableWidget *m_table;
+    std::function<void(int)> m_doubleClicked;
+    std::function<void()> m_frameChanged;
+};
+
+} // namespace
+
+QDWelcomeViewController::QDWelcomeViewController(ShellServices *shell, QWidget *parent)
+    : QWidget(parent)
+    , m_shell(shell)
+    , m_archivesDir(Config::archivesDir())
+{
+    loadView();
+}
+
+QDWelcomeViewController::~QDWelcomeViewController()
+{
+    // Observers run inside a post: none may reach this screen while it is taken apart (closing
+    // an open upload window below posts one).
+    NotificationCenter::defaultCenter().removeObserver(this);
+    m_uploadWindow.reset();
+    m_uploadController.reset();
+}
+
+void QDWelcomeViewController::loadView()
+{
+    buildView();
+    setWindowTitle(u"欢迎使用Quillo"_s);
+    m_recentlyBuild.clear();
+    m_sortedRecentlyBuild.clear();
+
+    // The first scan: the watch has not started, so it records the newest archive silently.
+    getRecentlyBuilds();
+
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    center.addObserver(this, Notifications::DisableBuildItem, [this] { disableBuilItem(); });
+    center.addObserver(this, Notifications::EnableBuildItem, [this] { enableBuildItem(); });
+    center.addObserver(this, Notifications::NewArchive, [this] { archiveChangedHandler(); });
+
+    if (Preferences::intValue(u"isAutoUpdate"_s) == 1)
+        checkNewVersion();
+
+    auto *events = new TableEvents(
+        m_recentlyBuildTable, [this](int row) { doubleClicked(row); }, [this] { placeNobuildLabel(); }, this);
+    m_recentlyBuildTable->viewport()->installEventFilter(events);
+    m_tableContainer->installEventFilter(events);
+
+    watchArchiveFolder();
+    setLaunchLog();
+}
+
+void QDWelcomeViewController::buildView()
+{
+    setObjectName(u"QDWelcomeViewController"_s);
+
+    auto *logo = new QLabel(this);
+    logo->setObjectName(u"logoImageView"_s);
+    logo->setPixmap(QPixmap(u":/images/quillo"_s).scaled(44, 44, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    auto *title = new QLabel(u"欢迎使用Quillo"_s, this);
+    title->setObjectName(u"titleTextField"_s);
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    auto *subtitle = new QLabel(u"最近的构建 · 双击一个构建即可导出并上传"_s, this);
+    subtitle->setObjectName(u"subtitleTextField"_s);
+    QPalette grey = subtitle->palette();
+    grey.setColor(QPalette::WindowText, QColor(0x70, 0x70, 0x70));
+    subtitle->setPalette(grey);
+    auto *titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    titles->addWidget(title);
+    titles->addWidget(subtitle);
+    auto *header = new QHBoxLayout;
+    header->setSpacing(12);
+    header->addWidget(logo);
+    header->addLayout(titles, 1);
+
+    m_versionCheck = new VersionCheck(this, VersionCheck::UpToDate::Silent, this);
+
+    m_tableContainer = new QDView(this);
+    m_tableContainer->setObjectName(u"tableContainer"_s);
+    m_recentlyBuildTable = new QTableWidget(0, 1, m_tableContainer);
+    m_recentlyBuildTable->setObjectName(u"recentlyBuildTable"_s);
+    m_recentlyBuildTable->horizontalHeader()->hide();
+    m_recentlyBuildTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_recentlyBuildTable->verticalHeader()->hide();
+    m_recentlyBuildTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_recentlyBuildTable->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    m_recentlyBuildTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_recentlyBuildTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_recentlyBuildTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_recentlyBuildTable->setShowGrid(false);
+    m_recentlyBuildTable->setFrameShape(QFrame::NoFrame);
+    m_recentlyBuildTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_recentlyBuildTable->setStyleSheet(u"QTableWidget { background: transparent; }"_s);
+    auto *containerLayout = new QVBoxLayout(m_tableContainer);
+    containerLayout->setContentsMargins(6, 6, 6, 6);
+    containerLayout->addWidget(m_recentlyBuildTable);
+
+    m_nobuildTextField = new QLabel(kNoBuildText, this);
+    m_nobuildTextField->setObjectName(u"nobuildTextField"_s);
+    m_nobuildTextField->setPalette(grey);
+    QFont nobuildFont = m_nobuildTextField->font();
+    nobuildFont.setPointSizeF(nobuildFont.pointSizeF() * 1.2);
+    m_nobuildTextField->setFont(nobuildFont);
+    m_nobuildTextField->hide();
+
+    m_openButton = new QPushButton(u"导出并上传"_s, this);
+    m_openButton->setObjectName(u"openButton"_s);
+    m_uploadButton = new QPushButton(u"上传安装包…"_s, this);
+    m_uploadButton->setObjectName(u"uploadButton"_s);
+    m_uploadButton->setToolTip(u"打开上传窗口，拖入 .ipa 或 .apk 文件"_s);
+    connect(m_openButton, &QPushButton::clicked, this, &QDWelcomeViewController::openArchive);
+    connect(m_uploadButton, &QPushButton::clicked, this, &QDWelcomeViewController::uploadButtonClicked);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_openButton);
+    buttons->addWidget(m_uploadButton);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 18, 20, 16);
+    layout->setSpacing(12);
+    layout->addLayout(header);
+    layout->addWidget(m_tableContainer, 1);
+    layout->addLayout(buttons);
+}
+
+void QDWelcomeViewController::getRecentlyBuilds()
+{
+    ++m_scanCount;
+    m_recentlyBuild.clear();
+    ArchiveScanner::Result scan = ArchiveScanner::scan(m_archivesDir);
+    m_recentlyBuild = std::move(scan.recentlyBuild);
+    m_sortedRecentlyBuild = std::move(scan.sortedRecentlyBuild);
+
+    fillStatusMenu();
+    reloadData();
+    placeNobuildLabel();
+    if (m_recentlyBuildTable->rowCount() > 0)
+        m_recentlyBuildTable->selectRow(0);
+
+    if (m_sortedRecentlyBuild.isEmpty())
+        return;
+    const QDArchiveModel candidate = m_sortedRecentlyBuild.first();
+    if (m_monitorStarted && m_archiveChanged) {
+        if (m_newestArchive) {
+            const bool later = candidate.lastModifiedDate() > m_newestArchive->lastModifiedDate();
+            m_newestArchive = candidate;
+            if (later)
+                notificateNewArchive();
+        } else {
+            m_newestArchive = candidate;
+            notificateNewArchive();
+        }
+    } else {
+        m_newestArchive = candidate;
+    }
+}
+
+void QDWelcomeViewController::reloadData()
+{
+    const int rows = numberOfRowsInTableView();
+    m_recentlyBuildTable->setRowCount(rows);
+    for (int row = 0; row < rows; ++row)
+        m_recentlyBuildTable->setCellWidget(row, 0, tableViewCell(row)); // the previous cell goes
+}
+
+void QDWelcomeViewController::placeNobuildLabel()
+{
+    if (!m_sortedRecentlyBuild.isEmpty()) {
+        m_nobuildTextField->hide();
+        return;
+    }
+    m_nobuildTextField->adjustSize();
+    const QPoint origin = m_tableContainer->mapTo(this, QPoint(0, 0));
+    const QSize container = m_tableContainer->size();
+    const QSize label = m_nobuildTextField->size();
+    m_nobuildTextField->move(origin.x() + (container.width() - label.width()) / 2,
+                             origin.y() + (container.height() - label.height()) / 2);
+    m_nobuildTextField->show();
+    m_nobuildTextField->raise();
+}
+
+void QDWelcomeViewController::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeNobuildLabel();
+}
+
+void QDWelcomeViewController::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    placeNobuildLabel();
+}
+
+void QDWelcomeViewController::watchArchiveFolder()
+{
+    m_monitorStarted = true;
+    m_watch = new ArchiveFolderWatch(m_archivesDir, std::chrono::milliseconds(1000), this);
+    connect(m_watch, &ArchiveFolderWatch::changed, this,
+            [] { NotificationCenter::defaultCenter().post(Notifications::NewArchive); });
+    m_watch->start();
+}
+
+void QDWelcomeViewController::archiveChangedHandler()
+{
+    m_archiveChanged = true;
+    getRecentlyBuilds();
+}
+
+void QDWelcomeViewController::disableBuilItem()
+{
+    if (m_shell && m_shell->statusItem())
+        m_shell->statusItem()->setEnabled(false);
+}
+
+void QDWelcomeViewController::enableBuildItem()
+{
+    if (m_shell && m_shell->statusItem())
+        m_shell->statusItem()->setEnabled(true);
+}
+
+void QDWelcomeViewController::notificateNewArchive()
+{
+    if (!m_newestArchive)
+        return;
+    DesktopNotification notification;
+    notification.title = ArchiveText::title(*m_newestArchive);
+    notification.informativeText = m_newestArchive->identifier().value_or(QString());
+    notification.actionButtonTitle = u"上传"_s;
+    ++m_notificationCount;
+    if (m_shell && m_shell->notificationCenter())
+        m_shell->notificationCenter()->deliverNotification(notification);
+    else
+        qCInfo(lcBuilds) << "New archive (no notification centre):" << notification.title;
+}
+
+void QDWelcomeViewController::userNotificationCenterDidActivateNotification(const DesktopNotification &,
+                                                                          DesktopNotifier::Activation activation)
+{
+    if (activation == DesktopNotifier::Activation::ActionButtonClicked && m_newestArchive)
+        parseArchiveModel(*m_newestArchive);
+}
+
+int QDWelcomeViewController::numberOfRowsInTableView() const
+{
+    return int(qMin<qsizetype>(m_sortedRecentlyBuild.size(), kMaxRows));
+}
+
+QDApplicationCellView *QDWelcomeViewController::tableViewCell(int row) const
+{
+    auto *cell = new QDApplicationCellView;
+    if (row >= 0 && row < m_sortedRecentlyBuild.size())
+        cell->showArchive(m_sortedRecentlyBuild.at(row));
+    return cell;
+}
+
+void QDWelcomeViewController::doubleClicked(int clickedRow)
+{
+    if (m_sortedRecentlyBuild.isEmpty() || clickedRow < 0 || clickedRow >= numberOfRowsInTableView())
+        return;
+    parseArchiveModel(m_sortedRecentlyBuild.at(clickedRow));
+}
+
+void QDWelcomeViewController::openArchive()
+{
+    if (m_sortedRecentlyBuild.isEmpty())
+        return;
+    const QModelIndexList selected = m_recentlyBuildTable->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    const int row = selected.first().row();
+    if (row >= 0 && row < m_sortedRecentlyBuild.size())
+        parseArchiveModel(m_sortedRecentlyBuild.at(row));
+}
+
+void QDWelcomeViewController::menuItemClicked(QAction *sender)
+{
+    if (!sender)
+        return;
+    bool ok = false;
+    const int tag = sender->data().toInt(&ok);
+    if (ok && tag >= 0 && tag < m_sortedRecentlyBuild.size())
+        parseArchiveModel(m_sortedRecentlyBuild.at(tag));
+}
+
+void QDWelcomeViewController::uploadButtonClicked()
+{
+    replaceUploadWindow(u"0"_s);
+}
+
+void QDWelcomeViewController::parseArchiveModel(const QDArchiveModel &archive)
+{
+    // The model may belong to the list that the new window's notifications lead to rescan.
+    const QDArchiveModel chosen = archive;
+    replaceUploadWindow(u"1"_s);
+    m_uploadController->exportArchive(chosen);
+}
+
+void QDWelcomeViewController::replaceUploadWindow(const QString &beginView)
+{
+    // The earlier window goes first: if it is still open, closing it posts the enabling
+    // notification, which must come before the new controller's disabling one.
+    m_uploadWindow.reset();
+    m_uploadController.reset();
+    m_uploadController = std::make_unique<QDUploadViewController>(beginView);
+    m_uploadController->setDelegate(this);
+    m_uploadWindow = std::make_unique<QDUploadWindowController>();
+    m_uploadWindow->setContentViewController(m_uploadController.get());
+    m_uploadWindow->showWindow();
+}
+
+void QDWelcomeViewController::closeUpdateWindow()
+{
+    if (m_uploadWindow)
+        m_uploadWindow->close();
+}
+
+void QDWelcomeViewController::fillStatusMenu()
+{
+    if (!m_shell)
+        return;
+    if (StatusItem *item = m_shell->statusItem())
+        item->setEnabled(true);
+    QMenu *menu = m_shell->statusMenu();
+    if (!menu)
+        return;
+
+    const int n = int(qMin<qsizetype>(m_sortedRecentlyBuild.size(), kMaxMenuEntries));
+    QList<QAction *> buildSlots;
+    for (QAction *action : menu->actions()) {
+        if (!QDMenuViewController::isBuildSlot(action))
+            break;
+        buildSlots.append(action);
+    }
+    auto dropSlot = [menu](QAction *slot) {
+        menu->removeAction(slot);
+        slot->deleteLater();
+    };
+    if (!m_shell->redundantItemRemoved() && n < kMaxMenuEntries) {
+        while (buildSlots.size() > n)
+            dropSlot(buildSlots.takeLast());
+        m_shell->setRedundantItemRemoved(true);
+    }
+    // Build entries come and go directly above the fixed commands.
+    while (buildSlots.size() > n)
+        dropSlot(buildSlots.takeLast());
+    QAction *firstCommand = nullptr;
+    const QList<QAction *> actions = menu->actions();
+    if (actions.size() > buildSlots.size())
+        firstCommand = actions.at(buildSlots.size());
+
+    for (int i = 0; i < n; ++i) {
+        QDMenuViewController controller(m_sortedRecentlyBuild.at(i));
+        auto *entry = new QWidgetAction(menu);
+        std::unique_ptr<QDMenuView> view = controller.takeView();
+        view->setMenuItem(entry);
+        entry->setDefaultWidget(view.release());
+        QDMenuViewController::markBuildSlot(entry);
+        entry->setData(i);
+        entry->setProperty("tag", i);
+        entry->setEnabled(true);
+        connect(entry, &QAction::triggered, this, [this, entry] { menuItemClicked(entry); });
+        if (i < buildSlots.size()) {
+            menu->insertAction(buildSlots.at(i), entry);
+            dropSlot(buildSlots.at(i));
+        } else {
+            menu->insertAction(firstCommand, entry);
+        }
+    }
+    m_buildItemcount = n;
+}
+
+void QDWelcomeViewController::setLaunchLog()
+{
+    m_launchCloudClient = CloudClient::getInstance();
+    m_launchCloudClient->setLaunchLogWithDelegate(this, u"setLaunchLogSuccess:"_s, u"setLanuchLogError:"_s);
+}
+
+void QDWelcomeViewController::setLaunchLogSuccess(const QVariant &)
+{
+    qCInfo(lcBuilds) << "Set launch log success.";
+}
+
+void QDWelcomeViewController::setLanuchLogError(const QVariant &errorRecord)
+{
+    qCInfo(lcBuilds).noquote() << u"Set launch log error: %1"_s.arg(errorRecord.toMap().value(u"message"_s).toString());
+}
+
+void QDWelcomeViewController::checkNewVersion()
+{
+    m_versionCheck->check();
+}
+
+QString QDWelcomeViewController::newVersionURL() const
+{
+    return m_versionCheck->newVersionURL();
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "inspect/QDArchiveModel.h"
+#include "ui/DesktopNotifier.h"
+#include "upload/QDUploadViewController.h"
+
+#include <QList>
+#include <QPointer>
+#include <QVariant>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class ArchiveFolderWatch;
+class CloudClient;
+class QAction;
+class QDApplicationCellView;
+class QDUploadWindowController;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class ShellServices;
+class VersionCheck;
+
+// The recent-builds screen: the archives below the archive folder (Config::archivesDir()),
+// newest first, at most ten rows; the status menu's build entries; the folder watch with a
+// desktop notification for a newer archive; the upload windows opened from here.
+//
+// Building it runs its whole start-up: the first scan (which fills the status menu and enables
+// the status item, but never notifies), the three notification observers, the automatic version
+// check when "isAutoUpdate" reads 1, the folder watch and the launch report. The shell must
+// have its status item before it builds the screen, and makes the screen the delegate of the
+// desktop-notification centre (userNotificationCenterDidActivateNotification).
+//
+// A null shell leaves the status menu, the status item and desktop notifications out (for
+// tests and the benchmark).
+class QDWelcomeViewController final : public QWidget, public QDUploadViewControllerDelegate
+{
+    Q_OBJECT
+public:
+    static constexpr int kMaxRows = 10;
+    static constexpr int kMaxMenuEntries = 5;
+    static inline const QString kNoBuildText = QStringLiteral("没有找到最近的构建");
+
+    explicit QDWelcomeViewController(ShellServices *shell, QWidget *parent = nullptr);
+    ~QDWelcomeViewController() override;
+
+    // Scan, sort, status menu, table, no-build label, newest-archive check.
+    void getRecentlyBuilds();
+    void watchArchiveFolder();
+    void archiveChangedHandler();
+    void disableBuilItem();
+    void enableBuildItem();
+    void notificateNewArchive();
+    void userNotificationCenterDidActivateNotification(const DesktopNotification &notification,
+                                                       DesktopNotifier::Activation activation);
+
+    int numberOfRowsInTableView() const;
+    // The cell for row r (archive r of sortedRecentlyBuild), owned by the caller.
+    QDApplicationCellView *tableViewCell(int row) const;
+    // A double-click on the table; clickedRow is -1 outside the rows.
+    void doubleClicked(int clickedRow);
+    void openArchive();
+    void menuItemClicked(QAction *sender);
+    void uploadButtonClicked();
+    void closeUpdateWindow() override;
+    void fillStatusMenu();
+    void setLaunchLog();
+    void checkNewVersion();
+    // Opens an upload window in export mode and starts the export of the archive.
+    void parseArchiveModel(const QDArchiveModel &archive);
+
+    Q_INVOKABLE void setLaunchLogSuccess(const QVariant &data);
+    Q_INVOKABLE void setLanuchLogError(const QVariant &errorRecord);
+
+    QString archivesDir() const { return m_archivesDir; }
+    const QList<QDArchiveModel> &recentlyBuild() const { return m_recentlyBuild; }
+    const QList<QDArchiveModel> &sortedRecentlyBuild() const { return m_sortedRecentlyBuild; }
+    const std::optional<QDArchiveModel> &newestArchive() const { return m_newestArchive; }
+    bool monitorStarted() const { return m_monitorStarted; }
+    bool archiveChanged() const { return m_archiveChanged; }
+    int buildItemcount() const { return m_buildItemcount; }
+    // Scans run so far, and desktop notifications delivered.
+    int scanCount() const { return m_scanCount; }
+    int notificationCount() const { return m_notificationCount; }
+    QString newVersionURL() const;
+
+    QDUploadWindowController *uploadWindow() const { return m_uploadWindow.get(); }
+    QDUploadViewController *uploadController() const { return m_uploadController.get(); }
+    QTableWidget *recentlyBuildTable() const { return m_recentlyBuildTable; }
+    QLabel *nobuildTextField() const { return m_nobuildTextField; }
+    QWidget *tableContainer() const { return m_tableContainer; }
+    QPushButton *uploadButton() const { return m_uploadButton; }
+    QPushButton *openButton() const { return m_openButton; }
+    ArchiveFolderWatch *archiveFolderWatch() const { return m_watch; }
+    VersionCheck *versionCheck() const { return m_versionCheck; }
+    CloudClient *launchCloudClient() const { return m_launchCloudClient.get(); }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void loadView();
+    void buildView();
+    void reloadData();
+    void placeNobuildLabel();
+    void replaceUploadWindow(const QString &beginView);
+
+    ShellServices *m_shell;
+    QString m_archivesDir;
+
+    std::unique_ptr<QDUploadWindowController> m_uploadWindow;
+    int m_buildItemcount = 0;
+    bool m_monitorStarted = false;
+    bool m_archiveChanged = false;
+    std::unique_ptr<QDUploadViewController> m_uploadController;
+    QTableWidget *m_recentlyBuildTable = nullptr;
+    QLabel *m_nobuildTextField = nullptr;
+    QWidget *m_tableContainer = nullptr;
+    QPushButton *m_uploadButton = nullptr;
+    QPushButton *m_openButton = nullptr;
+    VersionCheck *m_versionCheck = nullptr;
+    std::unique_ptr<CloudClient> m_launchCloudClient;
+    QList<QDArchiveModel> m_recentlyBuild;
+    QList<QDArchiveModel> m_sortedRecentlyBuild;
+    std::optional<QDArchiveModel> m_newestArchive;
+    ArchiveFolderWatch *m_watch = nullptr;
+    int m_scanCount = 0;
+    int m_notificationCount = 0;
+};
