@@ -87,8 +87,6 @@ BusyIndicator *makeIndicator(QWidget *parent, const QString &name)
     return indicator;
 }
 
-const QString kEmailPattern = u"[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,6}"_s;
-
 } // namespace
 
 QDLoginViewController::QDLoginViewController(QWidget *parent)
@@ -302,10 +300,7 @@ void QDLoginViewController::showSheet(const QString &text)
 
 bool QDLoginViewController::validateEmail(const QString &text)
 {
-    if (text.isNull())
-        return false;
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(kEmailPattern));
-    return pattern.match(text).hasMatch();
+    return DataCheck::isValidEmail(text);
 }
 
 QAbstractButton *QDLoginViewController::returnKeyButton() const

@@ -1,5 +1,6 @@
 #include "app/DataCheck.h"
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <cmath>
@@ -75,6 +76,15 @@ bool DataCheck::isValidArray(const QVariant &value)
     if (value.typeId() == QMetaType::QStringList)
         return !value.toStringList().isEmpty();
     return false;
+}
+
+bool DataCheck::isValidEmail(const QString &text)
+{
+    if (text.isNull())
+        return false;
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(u"[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,6}"_s));
+    return pattern.match(text).hasMatch();
 }
 
 int DataCheck::intValue(const QVariant &value)

@@ -14,6 +14,9 @@ public:
     static bool isValidDictionary(const QVariant &value);
     // An array with at least one element.
     static bool isValidArray(const QVariant &value);
+    // The account screens' e-mail check: the whole text matches
+    // "[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\.[A-Za-z]{2,6}" (case-sensitive as written). A null text fails.
+    static bool isValidEmail(const QString &text);
 
     // The integer value of a setting or reply value: a number's value (a fraction truncated),
     // the leading decimal integer of a string (after leading blanks, with an optional sign),

@@ -51,11 +51,7 @@ QString userLine(const QVariant &userInfo)
 
 bool AccountCommands::validateEmail(const QString &text)
 {
-    if (text.isNull())
-        return false;
-    static const QRegularExpression pattern(
-        QRegularExpression::anchoredPattern(u"[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,6}"_s));
-    return pattern.match(text).hasMatch();
+    return DataCheck::isValidEmail(text);
 }
 
 bool AccountCommands::isLongEnough(const QString &password)

@@ -1,5 +1,7 @@
 #include "server/ApiService.h"
 
+#include "app/DataCheck.h"
+
 #include "server/Logging.h"
 #include "server/PackageReader.h"
 #include "server/Passwords.h"
@@ -28,13 +30,6 @@ const QStringList reservedShortcuts = {u"apiv1"_s, u"help"_s,  u"about"_s, u"use
 ApiReply missing(const QString &what)
 {
     return ApiReply::refusal(ApiReply::MissingField, u"缺少参数“%1”，请补全后重试"_s.arg(what));
-}
-
-bool isValidEmail(const QString &email)
-{
-    static const QRegularExpression pattern(
-        QRegularExpression::anchoredPattern(u"[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,6}"_s));
-    return pattern.match(email).hasMatch();
 }
 
 bool isChoiceNumber(const QString &value)
@@ -201,7 +196,7 @@ ApiReply ApiService::registerUser(const FormFields &fields)
     const QString password = fields.text(u"password"_s);
     if (email.isEmpty())
         return ApiReply::refusal(ApiReply::MissingField, u"请填写邮箱地址"_s);
-    if (!isValidEmail(email) || email.size() > 254)
+    if (!DataCheck::isValidEmail(email) || email.size() > 254)
         return ApiReply::refusal(ApiReply::InvalidField, u"邮箱地址“%1”格式不正确，请检查后重新输入"_s.arg(email.left(254)));
     if (name.isEmpty())
         return ApiReply::refusal(ApiReply::MissingField, u"请填写姓名"_s);

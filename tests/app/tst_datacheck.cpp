@@ -57,6 +57,28 @@ private Q_SLOTS:
         QVERIFY(!DataCheck::isValidArray(json(R"("a")")));
     }
 
+    void email_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("plain") << u"a.b_c%d+e@mail-host.example.com"_s << true;
+        QTest::newRow("two letters after the dot") << u"a@b.cn"_s << true;
+        QTest::newRow("one letter after the dot") << u"a@b.c"_s << false;
+        QTest::newRow("six letters") << u"a@b.museum"_s << true;
+        QTest::newRow("seven letters") << u"a@b.abcdefg"_s << false;
+        QTest::newRow("no dot after @") << u"a@localhost"_s << false;
+        QTest::newRow("space") << u"a b@c.de"_s << false;
+        QTest::newRow("trailing line feed") << u"a@b.de\n"_s << false;
+        QTest::newRow("empty") << QString(u""_s) << false;
+        QTest::newRow("null") << QString() << false;
+    }
+    void email()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QCOMPARE(DataCheck::isValidEmail(text), valid);
+    }
+
     void intValue_data()
     {
         QTest::addColumn<QVariant>("value");
