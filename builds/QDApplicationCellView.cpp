@@ -31,10 +31,7 @@ QDApplicationCellView::QDApplicationCellView(QWidget *parent)
     QFont titleFont = m_textField->font();
     titleFont.setBold(true);
     m_textField->setFont(titleFont);
-    QPalette grey = m_identifierTextField->palette();
-    grey.setColor(QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-    m_identifierTextField->setPalette(grey);
-    m_createdDateTextField->setPalette(grey);
+    setHighlighted(false);
     m_createdDateTextField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     for (QLabel *label : {m_textField, m_identifierTextField, m_createdDateTextField})
         label->setTextInteractionFlags(Qt::NoTextInteraction);
@@ -56,4 +53,18 @@ void QDApplicationCellView::showArchive(const QDArchiveModel &archive)
     m_textField->setText(ArchiveText::title(archive));
     m_identifierTextField->setText(archive.identifier().value_or(QString()));
     m_createdDateTextField->setText(ArchiveText::date(archive));
+}
+
+void QDApplicationCellView::setHighlighted(bool highlighted)
+{
+    const QColor text = highlighted ? palette().color(QPalette::HighlightedText) : palette().color(QPalette::WindowText);
+    const QColor detail = highlighted ? text : QColor(0x80, 0x80, 0x80);
+    auto paint = [](QLabel *label, const QColor &colour) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, colour);
+        label->setPalette(palette);
+    };
+    paint(m_textField, text);
+    paint(m_identifierTextField, detail);
+    paint(m_createdDateTextField, detail);
 }

@@ -21,6 +21,8 @@ public:
 
     // Fills the cell from an archive as the table shows it.
     void showArchive(const QDArchiveModel &archive);
+    // A selected row's cell draws its text in the selection's text colour.
+    void setHighlighted(bool highlighted);
 
 private:
     QLabel *m_imageView;

@@ -21,6 +21,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -159,7 +160,16 @@ void QDWelcomeViewController::buildView()
     m_recentlyBuildTable->setShowGrid(false);
     m_recentlyBuildTable->setFrameShape(QFrame::NoFrame);
     m_recentlyBuildTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_recentlyBuildTable->setStyleSheet(u"QTableWidget { background: transparent; }"_s);
+    // The panel shows through the table; the cells keep their own text colours.
+    QPalette clear = m_recentlyBuildTable->palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    m_recentlyBuildTable->setPalette(clear);
+    connect(m_recentlyBuildTable->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        for (int row = 0; row < m_recentlyBuildTable->rowCount(); ++row) {
+            if (auto *cell = qobject_cast<QDApplicationCellView *>(m_recentlyBuildTable->cellWidget(row, 0)))
+                cell->setHighlighted(m_recentlyBuildTable->selectionModel()->isRowSelected(row, {}));
+        }
+    });
     auto *containerLayout = new QVBoxLayout(m_tableContainer);
     containerLayout->setContentsMargins(6, 6, 6, 6);
     containerLayout->addWidget(m_recentlyBuildTable);
@@ -228,8 +238,11 @@ void QDWelcomeViewController::reloadData()
 {
     const int rows = numberOfRowsInTableView();
     m_recentlyBuildTable->setRowCount(rows);
-    for (int row = 0; row < rows; ++row)
-        m_recentlyBuildTable->setCellWidget(row, 0, tableViewCell(row)); // the previous cell goes
+    for (int row = 0; row < rows; ++row) {
+        QDApplicationCellView *cell = tableViewCell(row);
+        cell->setHighlighted(m_recentlyBuildTable->selectionModel()->isRowSelected(row, {}));
+        m_recentlyBuildTable->setCellWidget(row, 0, cell); // the previous cell goes
+    }
 }
 
 void QDWelcomeViewController::placeNobuildLabel()

@@ -54,7 +54,7 @@ quint64 FreedesktopNotifier::deliverNotification(DesktopNotification notificatio
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, u"Notify"_s);
     call << QGuiApplication::applicationDisplayName() // app_name
          << uint(0)                                  // replaces_id
-         << u"quillo"_s                              // app_icon, by its theme name
+         << m_appIcon                                // app_icon
          << notification.title                       // summary
          << notification.informativeText             // body
          << actions << hints

@@ -32,6 +32,9 @@ public:
 
     quint64 deliverNotification(DesktopNotification notification) override;
 
+    // The notification's icon: a theme icon name or the path of an image file ("quillo" unless set).
+    void setAppIcon(const QString &icon) { m_appIcon = icon; }
+
     // Notifications the service has shown and not yet closed, by the service's id.
     int liveCount() const { return int(m_live.size()); }
     TrayMessageNotifier *fallback() const { return m_fallback; }
@@ -44,6 +47,7 @@ private:
     void fallBack(const DesktopNotification &notification, const QString &why);
 
     QDBusConnection m_bus;
+    QString m_appIcon = QStringLiteral("quillo");
     TrayMessageNotifier *m_fallback;
     QHash<uint, DesktopNotification> m_live;
 };

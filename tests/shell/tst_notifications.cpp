@@ -15,6 +15,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDir>
+#include <QImage>
 #include <QSignalSpy>
 
 using namespace Qt::StringLiterals;
@@ -79,6 +80,7 @@ private slots:
         QCOMPARE(call.actions, (QStringList{FreedesktopNotifier::kActionKey, u"上传"_s}));
         QCOMPARE(call.hints.value(u"sound-name"_s).toString(), DesktopNotification::kDefaultSound);
         QCOMPARE(call.appName, u"Quillo"_s);
+        QVERIFY2(QImage(call.appIcon).width() > 0, qPrintable(call.appIcon)); // the program's image, as a file
 
         m_service.invoke(call.id, FreedesktopNotifier::kActionKey);
         QTRY_VERIFY(welcome()->uploadWindow());
