@@ -33,8 +33,11 @@ QDApplicationCellView::QDApplicationCellView(QWidget *parent)
     m_textField->setFont(titleFont);
     setHighlighted(false);
     m_createdDateTextField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    for (QLabel *label : {m_textField, m_identifierTextField, m_createdDateTextField})
+    for (QLabel *label : {m_textField, m_identifierTextField, m_createdDateTextField}) {
         label->setTextInteractionFlags(Qt::NoTextInteraction);
+        // Inside a table a label would take the table's text role; these colours are set below.
+        label->setForegroundRole(QPalette::WindowText);
+    }
 
     auto *layout = new QGridLayout(this);
     layout->setContentsMargins(10, 6, 12, 6);

@@ -109,6 +109,7 @@ void QDMenuView::colourLabels()
         QPalette palette = label->palette();
         palette.setColor(QPalette::WindowText, colour);
         label->setPalette(palette);
+        label->setForegroundRole(QPalette::WindowText);
         label->setAutoFillBackground(false);
     }
 }

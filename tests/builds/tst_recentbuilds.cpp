@@ -106,6 +106,8 @@ class RecentBuildsTest : public QObject
     {
         return Fixtures::fakeXcodebuildArguments().value(4);
     }
+    // The colour a label draws its text in (its foreground role, which it may inherit).
+    static QColor drawnColour(const QLabel *label) { return label->palette().color(label->foregroundRole()); }
     static QImage defaultIcon(int size)
     {
         return QPixmap(u":/images/DefaultIcon.png"_s)
@@ -146,6 +148,15 @@ private slots:
         QCOMPARE(cell(9)->textField()->text(), u"App1 1.0 (1)"_s);
         QVERIFY(cell(0)->imageView()->pixmap().toImage() != defaultIcon(40)); // the archive's own icon
         QCOMPARE(m_screen->recentlyBuildTable()->selectionModel()->selectedRows().value(0).row(), 0);
+        // The selected row in the selection's text colour, the others with grey details.
+        const QColor selectedText = m_screen->recentlyBuildTable()->palette().color(QPalette::HighlightedText);
+        QCOMPARE(drawnColour(cell(0)->textField()), selectedText);
+        QCOMPARE(drawnColour(cell(0)->identifierTextField()), selectedText);
+        QCOMPARE(drawnColour(cell(1)->identifierTextField()), QColor(0x80, 0x80, 0x80));
+        m_screen->recentlyBuildTable()->selectRow(1);
+        QCOMPARE(drawnColour(cell(0)->identifierTextField()), QColor(0x80, 0x80, 0x80));
+        QCOMPARE(drawnColour(cell(1)->textField()), selectedText);
+        m_screen->recentlyBuildTable()->selectRow(0);
 
         QCOMPARE(entryNames(), (QStringList{u"App10"_s, u"App9"_s, u"App8"_s, u"App7"_s, u"App6"_s}));
         QCOMPARE(entryTags(), (QList<int>{0, 1, 2, 3, 4}));
@@ -280,20 +291,20 @@ private slots:
         QVERIFY(view && view->isVisible());
         auto *name = view->findChild<QLabel *>(u"appNameTextField"_s);
         auto *version = view->findChild<QLabel *>(u"applicationVersionTextField"_s);
-        QCOMPARE(name->palette().color(QPalette::WindowText), QColor(Qt::black));
-        QCOMPARE(version->palette().color(QPalette::WindowText), QDMenuView::windowFrameColor());
+        QCOMPARE(drawnColour(name), QColor(Qt::black));
+        QCOMPARE(drawnColour(version), QDMenuView::windowFrameColor());
 
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), view->mapToGlobal(QPointF(5, 5)));
         QCoreApplication::sendEvent(view, &enter);
         QVERIFY(view->needHighlight());
-        QCOMPARE(name->palette().color(QPalette::WindowText), QColor(Qt::white));
-        QCOMPARE(version->palette().color(QPalette::WindowText), QColor(Qt::white));
+        QCOMPARE(drawnColour(name), QColor(Qt::white));
+        QCOMPARE(drawnColour(version), QColor(Qt::white));
         const QImage drawn = view->grab().toImage();
         QCOMPARE(drawn.pixelColor(2, 2), QDMenuView::selectionColor(view->palette()));
         QEvent leave(QEvent::Leave);
         QCoreApplication::sendEvent(view, &leave);
-        QCOMPARE(name->palette().color(QPalette::WindowText), QColor(Qt::black));
-        QCOMPARE(version->palette().color(QPalette::WindowText), QDMenuView::windowFrameColor());
+        QCOMPARE(drawnColour(name), QColor(Qt::black));
+        QCOMPARE(drawnColour(version), QDMenuView::windowFrameColor());
 
         // A click exports the entry's archive and closes the menu.
         QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(10, 10));
