@@ -43,8 +43,8 @@ AppDelegate::AppDelegate(QMainWindow *window, QObject *parent)
 AppDelegate::~AppDelegate()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
-    for (auto screen : {QDLuncherController::Screen::Welcome, QDLuncherController::Screen::Login,
-                        QDLuncherController::Screen::Upload})
+    for (auto screen : { QDLuncherController::Screen::Welcome, QDLuncherController::Screen::Login,
+             QDLuncherController::Screen::Upload })
         QDLuncherController::setScreenBuilder(screen, {});
     // The screens reach the status item and its menu through this object: they go first.
     delete m_welcomeController.data();
@@ -110,7 +110,7 @@ void AppDelegate::applicationDidFinishLaunching()
     m_statusItem->setImage(QIcon(u":/images/icon_mac"_s));
     m_statusItem->setAlternateImage(QIcon(u":/images/icon_mac_highlight"_s));
     connect(m_statusItem.get(), &StatusItem::activated, this,
-            [this] { applicationShouldHandleReopen(m_window->isVisible()); });
+        [this] { applicationShouldHandleReopen(m_window->isVisible()); });
     m_statusItem->show();
     m_notificationCenter = Platform::createDesktopNotifier(m_statusItem.get());
 
@@ -131,8 +131,8 @@ void AppDelegate::applicationDidFinishLaunching()
     center.addObserver(this, Notifications::CloseDeviceLogWindow, [this] { closeDeviceLogWindow(); });
 
     if (m_welcomeController)
-        m_notificationCenter->setDelegate(m_welcomeController.data(),
-                                          &QDWelcomeViewController::userNotificationCenterDidActivateNotification);
+        m_notificationCenter->setDelegate(
+            m_welcomeController.data(), &QDWelcomeViewController::userNotificationCenterDidActivateNotification);
 }
 
 void AppDelegate::showScreen(QWidget *screen)
@@ -158,8 +158,8 @@ void AppDelegate::openWelcomeController()
         m_loginController = nullptr;
     }
     delete previousWelcome.data();
-    m_notificationCenter->setDelegate(m_welcomeController.data(),
-                                      &QDWelcomeViewController::userNotificationCenterDidActivateNotification);
+    m_notificationCenter->setDelegate(
+        m_welcomeController.data(), &QDWelcomeViewController::userNotificationCenterDidActivateNotification);
 }
 
 void AppDelegate::openLoginController()

@@ -45,7 +45,7 @@ public:
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();
-    void applicationWillTerminate() {}
+    void applicationWillTerminate() { }
     // Closing the main window does not quit.
     bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
     // Brings the main window to the front and makes it active.

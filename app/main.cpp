@@ -62,7 +62,7 @@ int main(int argc, char *argv[])
     window.resize(640, 520);
     AppDelegate delegate(&window);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
-                     [&delegate, &window] { delegate.applicationShouldHandleReopen(window.isVisible()); });
+        [&delegate, &window] { delegate.applicationShouldHandleReopen(window.isVisible()); });
     delegate.applicationDidFinishLaunching();
     window.show();
     openPackageForDebugging(delegate);

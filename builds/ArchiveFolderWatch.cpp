@@ -132,7 +132,8 @@ void ArchiveFolderWatch::directoryChanged(const QString &path)
 
 bool ArchiveFolderWatch::isInTree(const QString &path) const
 {
-    return path == m_folder || (path.startsWith(m_folder) && path.size() > m_folder.size() && path[m_folder.size()] == u'/');
+    return path == m_folder
+        || (path.startsWith(m_folder) && path.size() > m_folder.size() && path[m_folder.size()] == u'/');
 }
 
 void ArchiveFolderWatch::noteChange()
@@ -218,7 +219,7 @@ void ArchiveFolderWatch::removeTree(const QString &directory)
     if (!m_tree.contains(directory))
         return;
     QStringList removed;
-    QStringList pending{directory};
+    QStringList pending { directory };
     while (!pending.isEmpty()) {
         const QString current = pending.takeLast();
         const auto found = m_tree.constFind(current);

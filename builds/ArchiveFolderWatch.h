@@ -35,8 +35,7 @@ class ArchiveFolderWatch final : public QObject
     Q_OBJECT
 public:
     explicit ArchiveFolderWatch(const QString &folder,
-                                std::chrono::milliseconds latency = std::chrono::milliseconds(1000),
-                                QObject *parent = nullptr);
+        std::chrono::milliseconds latency = std::chrono::milliseconds(1000), QObject *parent = nullptr);
     ~ArchiveFolderWatch() override;
 
     // Starts watching from now on; earlier changes are not reported. The watch runs until it is

@@ -11,7 +11,7 @@ using namespace Qt::StringLiterals;
 QString ArchiveText::title(const QDArchiveModel &archive)
 {
     return u"%1 %2 (%3)"_s.arg(archive.appName().value_or(QString()), archive.version().value_or(QString()),
-                               archive.build().value_or(QString()));
+        archive.build().value_or(QString()));
 }
 
 QString ArchiveText::date(const QDArchiveModel &archive)

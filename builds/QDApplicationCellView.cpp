@@ -33,7 +33,7 @@ QDApplicationCellView::QDApplicationCellView(QWidget *parent)
     m_textField->setFont(titleFont);
     setHighlighted(false);
     m_createdDateTextField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    for (QLabel *label : {m_textField, m_identifierTextField, m_createdDateTextField}) {
+    for (QLabel *label : { m_textField, m_identifierTextField, m_createdDateTextField }) {
         label->setTextInteractionFlags(Qt::NoTextInteraction);
         // Inside a table a label would take the table's text role; these colours are set below.
         label->setForegroundRole(QPalette::WindowText);
@@ -60,7 +60,8 @@ void QDApplicationCellView::showArchive(const QDArchiveModel &archive)
 
 void QDApplicationCellView::setHighlighted(bool highlighted)
 {
-    const QColor text = highlighted ? palette().color(QPalette::HighlightedText) : palette().color(QPalette::WindowText);
+    const QColor text
+        = highlighted ? palette().color(QPalette::HighlightedText) : palette().color(QPalette::WindowText);
     const QColor detail = highlighted ? text : QColor(0x80, 0x80, 0x80);
     auto paint = [](QLabel *label, const QColor &colour) {
         QPalette palette = label->palette();

@@ -42,13 +42,12 @@ class TableEvents final : public QObject
 {
 public:
     TableEvents(QTableWidget *table, std::function<void(int)> doubleClicked, std::function<void()> frameChanged,
-                QObject *parent)
+        QObject *parent)
         : QObject(parent)
         , m_table(table)
         , m_doubleClicked(std::move(doubleClicked))
         , m_frameChanged(std::move(frameChanged))
-    {
-    }
+    { }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -255,8 +254,8 @@ void QDWelcomeViewController::placeNobuildLabel()
     const QPoint origin = m_tableContainer->mapTo(this, QPoint(0, 0));
     const QSize container = m_tableContainer->size();
     const QSize label = m_nobuildTextField->size();
-    m_nobuildTextField->move(origin.x() + (container.width() - label.width()) / 2,
-                             origin.y() + (container.height() - label.height()) / 2);
+    m_nobuildTextField->move(
+        origin.x() + (container.width() - label.width()) / 2, origin.y() + (container.height() - label.height()) / 2);
     m_nobuildTextField->show();
     m_nobuildTextField->raise();
 }
@@ -278,7 +277,7 @@ void QDWelcomeViewController::watchArchiveFolder()
     m_monitorStarted = true;
     m_watch = new ArchiveFolderWatch(m_archivesDir, std::chrono::milliseconds(1000), this);
     connect(m_watch, &ArchiveFolderWatch::changed, this,
-            [] { NotificationCenter::defaultCenter().post(Notifications::NewArchive); });
+        [] { NotificationCenter::defaultCenter().post(Notifications::NewArchive); });
     m_watch->start();
 }
 
@@ -315,8 +314,8 @@ void QDWelcomeViewController::notificateNewArchive()
         qCInfo(lcBuilds) << "New archive (no notification centre):" << notification.title;
 }
 
-void QDWelcomeViewController::userNotificationCenterDidActivateNotification(const DesktopNotification &,
-                                                                          DesktopNotifier::Activation activation)
+void QDWelcomeViewController::userNotificationCenterDidActivateNotification(
+    const DesktopNotification &, DesktopNotifier::Activation activation)
 {
     if (activation == DesktopNotifier::Activation::ActionButtonClicked && m_newestArchive)
         parseArchiveModel(*m_newestArchive);

@@ -53,8 +53,8 @@ public:
     void disableBuilItem();
     void enableBuildItem();
     void notificateNewArchive();
-    void userNotificationCenterDidActivateNotification(const DesktopNotification &notification,
-                                                       DesktopNotifier::Activation activation);
+    void userNotificationCenterDidActivateNotification(
+        const DesktopNotification &notification, DesktopNotifier::Activation activation);
 
     int numberOfRowsInTableView() const;
     // The cell for row r (archive r of sortedRecentlyBuild), owned by the caller.

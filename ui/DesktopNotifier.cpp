@@ -2,7 +2,6 @@
 
 DesktopNotifier::DesktopNotifier(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 DesktopNotifier::~DesktopNotifier() = default;

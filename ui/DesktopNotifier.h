@@ -39,8 +39,8 @@ public:
     // Makes receiver the only delegate: earlier receivers of didActivateNotification() are
     // disconnected. A null receiver leaves the centre without a delegate.
     template <typename Receiver>
-    void setDelegate(Receiver *receiver,
-                     void (Receiver::*handler)(const DesktopNotification &, DesktopNotifier::Activation))
+    void setDelegate(
+        Receiver *receiver, void (Receiver::*handler)(const DesktopNotification &, DesktopNotifier::Activation))
     {
         disconnect(this, &DesktopNotifier::didActivateNotification, nullptr, nullptr);
         if (receiver)

@@ -26,8 +26,8 @@ FreedesktopNotifier::~FreedesktopNotifier()
 {
     if (m_bus.isConnected()) {
         m_bus.disconnect(kService, kPath, kInterface, u"ActionInvoked"_s, this, SLOT(actionInvoked(uint, QString)));
-        m_bus.disconnect(kService, kPath, kInterface, u"NotificationClosed"_s, this,
-                         SLOT(notificationClosed(uint, uint)));
+        m_bus.disconnect(
+            kService, kPath, kInterface, u"NotificationClosed"_s, this, SLOT(notificationClosed(uint, uint)));
     }
 }
 
@@ -53,12 +53,11 @@ quint64 FreedesktopNotifier::deliverNotification(DesktopNotification notificatio
 
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, u"Notify"_s);
     call << QGuiApplication::applicationDisplayName() // app_name
-         << uint(0)                                  // replaces_id
-         << m_appIcon                                // app_icon
-         << notification.title                       // summary
-         << notification.informativeText             // body
-         << actions << hints
-         << int(-1); // expire_timeout: the service's default
+         << uint(0) // replaces_id
+         << m_appIcon // app_icon
+         << notification.title // summary
+         << notification.informativeText // body
+         << actions << hints << int(-1); // expire_timeout: the service's default
 
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, notification](QDBusPendingCallWatcher *w) {
@@ -88,8 +87,8 @@ void FreedesktopNotifier::actionInvoked(uint id, const QString &actionKey)
     if (found == m_live.cend())
         return; // another program's notification
     const DesktopNotification notification = *found;
-    emit didActivateNotification(notification, actionKey == kActionKey ? Activation::ActionButtonClicked
-                                                                        : Activation::ContentsClicked);
+    emit didActivateNotification(
+        notification, actionKey == kActionKey ? Activation::ActionButtonClicked : Activation::ContentsClicked);
 }
 
 void FreedesktopNotifier::notificationClosed(uint id, uint)

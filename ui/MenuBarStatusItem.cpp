@@ -9,8 +9,7 @@ using namespace Qt::StringLiterals;
 MenuBarStatusItem::MenuBarStatusItem(QMainWindow *window, QObject *parent)
     : StatusItem(parent)
     , m_window(window)
-{
-}
+{ }
 
 MenuBarStatusItem::~MenuBarStatusItem()
 {

@@ -30,12 +30,14 @@ std::unique_ptr<StatusItem> Platform::createStatusItem(QMainWindow *window)
 
 std::unique_ptr<DesktopNotifier> Platform::createDesktopNotifier(StatusItem *statusItem)
 {
-    auto notifier = std::make_unique<FreedesktopNotifier>(QDBusConnection::sessionBus(),
-                                                          statusItem ? statusItem->trayIcon() : nullptr);
+    auto notifier = std::make_unique<FreedesktopNotifier>(
+        QDBusConnection::sessionBus(), statusItem ? statusItem->trayIcon() : nullptr);
     // The service reads the icon from a file: the program's own image, copied out of its resources.
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
     const QString icon = folder + u"/notification-icon.png"_s;
-    if (QFileInfo::exists(icon) || (QDir().mkpath(folder) && QImage(u":/images/quillo"_s).scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation).save(icon)))
+    if (QFileInfo::exists(icon)
+        || (QDir().mkpath(folder)
+            && QImage(u":/images/quillo"_s).scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation).save(icon)))
         notifier->setAppIcon(icon);
     return notifier;
 }

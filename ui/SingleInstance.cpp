@@ -23,8 +23,7 @@ constexpr qsizetype kMaxRequest = 64;
 SingleInstance::SingleInstance(const QString &folder, QObject *parent)
     : QObject(parent)
     , m_folder(folder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) : folder)
-{
-}
+{ }
 
 SingleInstance::~SingleInstance()
 {
@@ -105,7 +104,10 @@ void SingleInstance::newConnection()
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequest(socket); });
-        QTimer::singleShot(kPeerTimeoutMs, socket, [socket] { socket->abort(); socket->deleteLater(); });
+        QTimer::singleShot(kPeerTimeoutMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
         if (socket->bytesAvailable() > 0)
             readRequest(socket);
     }

@@ -4,8 +4,7 @@
 
 StatusItem::StatusItem(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 StatusItem::~StatusItem() = default;
 

@@ -26,12 +26,14 @@ quint64 TrayMessageNotifier::deliverNotification(DesktopNotification notificatio
 void TrayMessageNotifier::show(const DesktopNotification &notification)
 {
     if (!notification.actionButtonTitle.isEmpty())
-        qCInfo(lcUi) << "Showing the notification as a tray message, without its button" << notification.actionButtonTitle;
+        qCInfo(lcUi) << "Showing the notification as a tray message, without its button"
+                     << notification.actionButtonTitle;
     if (m_tray && QSystemTrayIcon::supportsMessages()) {
         m_lastShown = notification;
         m_tray->showMessage(notification.title, notification.informativeText, QSystemTrayIcon::Information);
     } else {
-        qCWarning(lcUi) << "No way to show a desktop notification:" << notification.title << notification.informativeText;
+        qCWarning(lcUi) << "No way to show a desktop notification:" << notification.title
+                        << notification.informativeText;
     }
     emit delivered(notification);
 }

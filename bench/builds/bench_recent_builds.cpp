@@ -29,8 +29,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include <time.h>
@@ -76,7 +76,7 @@ private:
 // CPU time of the calling thread: what the main thread itself spent, whoever else ran.
 qint64 threadCpuNs()
 {
-    timespec now{};
+    timespec now {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
@@ -100,7 +100,7 @@ QList<Gap> measureLoop(const std::function<bool()> &running, QElapsedTimer &cloc
     QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
         const qint64 now = clock.nsecsElapsed();
         const qint64 cpu = threadCpuNs();
-        gaps.append({now - last, cpu - lastCpu, now});
+        gaps.append({ now - last, cpu - lastCpu, now });
         last = now;
         lastCpu = cpu;
     });
@@ -119,7 +119,7 @@ void printRow(const char *what, QList<qint64> samples)
 {
     std::sort(samples.begin(), samples.end());
     std::printf("  %-44s min %8.1f ms   median %8.1f ms   max %8.1f ms   (%lld runs)\n", what, ms(samples.first()),
-                ms(samples.at(samples.size() / 2)), ms(samples.last()), static_cast<long long>(samples.size()));
+        ms(samples.at(samples.size() / 2)), ms(samples.last()), static_cast<long long>(samples.size()));
 }
 
 } // namespace
@@ -151,7 +151,8 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
-    std::printf("recent builds over %d archives (made in %.1f s), offscreen\n", archives, double(clock.elapsed()) / 1000);
+    std::printf(
+        "recent builds over %d archives (made in %.1f s), offscreen\n", archives, double(clock.elapsed()) / 1000);
 
     BenchShell shell;
     QWidget window;
@@ -161,12 +162,13 @@ int main(int argc, char *argv[])
     window.resize(640, 520);
     window.show();
     QApplication::processEvents();
-    std::printf("  %-44s %8.1f ms (first scan, menu, table, watch set up, launch report sent)\n",
-                "screen start-up", ms(startup));
+    std::printf("  %-44s %8.1f ms (first scan, menu, table, watch set up, launch report sent)\n", "screen start-up",
+        ms(startup));
     // Let the watch arm the whole tree before measuring.
     while (screen->archiveFolderWatch()->isArming())
         QApplication::processEvents(QEventLoop::AllEvents, 50);
-    std::printf("  %-44s %8lld folders\n", "folders watched", static_cast<long long>(screen->archiveFolderWatch()->watchedDirectories().size()));
+    std::printf("  %-44s %8lld folders\n", "folders watched",
+        static_cast<long long>(screen->archiveFolderWatch()->watchedDirectories().size()));
 
     QList<qint64> full;
     QList<qint64> scanOnly;
@@ -178,7 +180,8 @@ int main(int argc, char *argv[])
         const ArchiveScanner::Result result = ArchiveScanner::scan(root);
         scanOnly.append(clock.nsecsElapsed());
         if (result.sortedRecentlyBuild.size() != archives) {
-            std::fprintf(stderr, "scan found %lld archives\n", static_cast<long long>(result.sortedRecentlyBuild.size()));
+            std::fprintf(
+                stderr, "scan found %lld archives\n", static_cast<long long>(result.sortedRecentlyBuild.size()));
             return 1;
         }
     }
@@ -193,20 +196,22 @@ int main(int argc, char *argv[])
     QObject marks;
     // Observers run in the order they registered: this pair brackets the screen's rescan.
     NotificationCenter::defaultCenter().removeObserver(screen, Notifications::NewArchive);
-    NotificationCenter::defaultCenter().addObserver(&marks, Notifications::NewArchive,
-                                                    [&] { rescans.append({loopClock.nsecsElapsed(), -1}); });
-    NotificationCenter::defaultCenter().addObserver(screen, Notifications::NewArchive, [screen] { screen->archiveChangedHandler(); });
+    NotificationCenter::defaultCenter().addObserver(&marks, Notifications::NewArchive, [&] {
+        rescans.append({ loopClock.nsecsElapsed(), -1 });
+    });
+    NotificationCenter::defaultCenter().addObserver(
+        screen, Notifications::NewArchive, [screen] { screen->archiveChangedHandler(); });
     QObject endMarks;
-    NotificationCenter::defaultCenter().addObserver(&endMarks, Notifications::NewArchive,
-                                                    [&] { rescans.last().second = loopClock.nsecsElapsed(); });
+    NotificationCenter::defaultCenter().addObserver(
+        &endMarks, Notifications::NewArchive, [&] { rescans.last().second = loopClock.nsecsElapsed(); });
 
     // The same loop without file-system events, for comparison: what the machine itself costs.
     const qint64 idleUntil = loopClock.nsecsElapsed() + 1'500'000'000LL;
     const QList<Gap> idle = measureLoop([&] { return loopClock.nsecsElapsed() < idleUntil; }, loopClock);
 
-    std::atomic<bool> written{false};
+    std::atomic<bool> written { false };
     const qint64 writeStart = loopClock.nsecsElapsed();
-    std::atomic<qint64> writeEnd{0};
+    std::atomic<qint64> writeEnd { 0 };
     const int batchesBefore = screen->archiveFolderWatch()->batchCount();
     std::thread writer([&] {
         int made = 0;
@@ -227,14 +232,14 @@ int main(int argc, char *argv[])
     const QList<Gap> gaps = measureLoop(
         [&] {
             return !written || screen->archiveFolderWatch()->isArming()
-                   || loopClock.nsecsElapsed() < writeEnd + 2'500'000'000LL;
+                || loopClock.nsecsElapsed() < writeEnd + 2'500'000'000LL;
         },
         loopClock);
     writer.join();
 
-    Gap longestOutside{0, 0, 0};
-    Gap busiestOutside{0, 0, 0};
-    Gap longestWithRescan{0, 0, 0};
+    Gap longestOutside { 0, 0, 0 };
+    Gap busiestOutside { 0, 0, 0 };
+    Gap longestWithRescan { 0, 0, 0 };
     for (const Gap &gap : gaps) {
         const qint64 begin = gap.end - gap.wall;
         bool overlaps = false;
@@ -250,7 +255,7 @@ int main(int argc, char *argv[])
                 busiestOutside = gap;
         }
     }
-    Gap idleLongest{0, 0, 0};
+    Gap idleLongest { 0, 0, 0 };
     for (const Gap &gap : idle) {
         if (gap.wall > idleLongest.wall)
             idleLongest = gap;
@@ -259,17 +264,17 @@ int main(int argc, char *argv[])
     for (const auto &[start, stop] : rescans)
         longestRescan = std::max(longestRescan, stop - start);
     std::printf("burst of %d file-system changes (%.2f s to write), watch latency 1 s\n", changes,
-                ms(writeEnd - writeStart) / 1000);
+        ms(writeEnd - writeStart) / 1000);
     std::printf("  %-44s %8d\n", "batches (rescans)", screen->archiveFolderWatch()->batchCount() - batchesBefore);
     std::printf("  %-44s %8lld folders\n", "folders watched afterwards",
-                static_cast<long long>(screen->archiveFolderWatch()->watchedDirectories().size()));
+        static_cast<long long>(screen->archiveFolderWatch()->watchedDirectories().size()));
     std::printf("  %-44s %8.1f ms (main thread busy %.1f ms of it)\n", "longest event-loop block, watch alone",
-                ms(longestOutside.wall), ms(longestOutside.cpu));
+        ms(longestOutside.wall), ms(longestOutside.cpu));
     std::printf("  %-44s %8.1f ms\n", "most main-thread work between two ticks", ms(busiestOutside.cpu));
     std::printf("  %-44s %8.1f ms (main thread busy %.1f ms of it)\n", "longest event-loop block, with a rescan",
-                ms(longestWithRescan.wall), ms(longestWithRescan.cpu));
+        ms(longestWithRescan.wall), ms(longestWithRescan.cpu));
     std::printf("  %-44s %8.1f ms (no file-system events; the machine's own noise)\n", "longest block of the idle loop",
-                ms(idleLongest.wall));
+        ms(idleLongest.wall));
     std::printf("  %-44s %8.1f ms\n", "longest rescan in the burst", ms(longestRescan));
     std::printf("  %-44s %8lld\n", "timer ticks measured", static_cast<long long>(gaps.size()));
     return 0;

@@ -35,8 +35,8 @@ private:
 class TestShell final : public ShellServices
 {
 public:
-    static inline const QStringList kCommands{QStringLiteral("uploadCommand"), QStringLiteral("helpCommand"),
-                                              QStringLiteral("quitCommand")};
+    static inline const QStringList kCommands { QStringLiteral("uploadCommand"), QStringLiteral("helpCommand"),
+        QStringLiteral("quitCommand") };
 
     TestShell()
     {

@@ -29,7 +29,11 @@ class ArchiveFolderWatchTest : public QObject
     static void settle() { QTest::qWait(int(kLatency.count()) * 3); }
 
 private slots:
-    void init() { m_root = TestEnvironment::path(u"watch%1/home"_s.arg(++m_case)); QDir().mkpath(m_root); }
+    void init()
+    {
+        m_root = TestEnvironment::path(u"watch%1/home"_s.arg(++m_case));
+        QDir().mkpath(m_root);
+    }
 
     void changesAnywhereBelowComeInBatches()
     {
@@ -87,7 +91,7 @@ private slots:
         QTRY_VERIFY(batches.count() >= 1);
         settle();
         QVERIFY2(batches.count() >= 1 && batches.count() <= 1 + int(burst / kLatency.count()) + 1,
-                 qPrintable(u"%1 batches for a burst of %2 ms"_s.arg(batches.count()).arg(burst)));
+            qPrintable(u"%1 batches for a burst of %2 ms"_s.arg(batches.count()).arg(burst)));
         QVERIFY(watch.watchedDirectories().contains(folder + u"/day3/A3.xcarchive"_s));
     }
 

@@ -1,5 +1,6 @@
 #include "app/Config.h"
 #include "app/Preferences.h"
+#include "app/VersionCheck.h"
 #include "builds/ArchiveFolderWatch.h"
 #include "builds/QDApplicationCellView.h"
 #include "builds/QDMenuView.h"
@@ -11,7 +12,6 @@
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/TestService.h"
 #include "ui/Alert.h"
-#include "app/VersionCheck.h"
 #include "upload/QDDragDropViewController.h"
 #include "upload/QDUploadViewController.h"
 #include "upload/QDUploadWindowController.h"
@@ -97,15 +97,9 @@ class RecentBuildsTest : public QObject
         return qobject_cast<QDApplicationCellView *>(m_screen->recentlyBuildTable()->cellWidget(row, 0));
     }
     // Waits for the scan that follows a folder change.
-    void waitForRescan(int scansBefore)
-    {
-        QTRY_VERIFY_WITH_TIMEOUT(m_screen->scanCount() > scansBefore, 5000);
-    }
+    void waitForRescan(int scansBefore) { QTRY_VERIFY_WITH_TIMEOUT(m_screen->scanCount() > scansBefore, 5000); }
     // The path of the archive the fake build tool was last asked to export.
-    static QString exported()
-    {
-        return Fixtures::fakeXcodebuildArguments().value(4);
-    }
+    static QString exported() { return Fixtures::fakeXcodebuildArguments().value(4); }
     // The colour a label draws its text in (its foreground role, which it may inherit).
     static QColor drawnColour(const QLabel *label) { return label->palette().color(label->foregroundRole()); }
     static QImage defaultIcon(int size)
@@ -139,8 +133,9 @@ private slots:
         build();
 
         QCOMPARE(m_screen->recentlyBuild().size(), 11);
-        QCOMPARE(sortedNames(), (QStringList{u"App10"_s, u"App9"_s, u"App8"_s, u"App7"_s, u"App6"_s, u"App5"_s,
-                                             u"App4"_s, u"App3"_s, u"App2"_s, u"App1"_s, u"App0"_s}));
+        QCOMPARE(sortedNames(),
+            (QStringList { u"App10"_s, u"App9"_s, u"App8"_s, u"App7"_s, u"App6"_s, u"App5"_s, u"App4"_s, u"App3"_s,
+                u"App2"_s, u"App1"_s, u"App0"_s }));
         QCOMPARE(m_screen->recentlyBuildTable()->rowCount(), 10);
         QCOMPARE(cell(0)->textField()->text(), u"App10 10.0 (10)"_s);
         QCOMPARE(cell(0)->identifierTextField()->text(), u"com.example.app10"_s);
@@ -158,8 +153,8 @@ private slots:
         QCOMPARE(drawnColour(cell(1)->textField()), selectedText);
         m_screen->recentlyBuildTable()->selectRow(0);
 
-        QCOMPARE(entryNames(), (QStringList{u"App10"_s, u"App9"_s, u"App8"_s, u"App7"_s, u"App6"_s}));
-        QCOMPARE(entryTags(), (QList<int>{0, 1, 2, 3, 4}));
+        QCOMPARE(entryNames(), (QStringList { u"App10"_s, u"App9"_s, u"App8"_s, u"App7"_s, u"App6"_s }));
+        QCOMPARE(entryTags(), (QList<int> { 0, 1, 2, 3, 4 }));
         QCOMPARE(m_shell->commands(), TestShell::kCommands);
         QCOMPARE(m_screen->buildItemcount(), 5);
         QVERIFY(!m_shell->redundantItemRemoved()); // five archives fill every slot
@@ -198,7 +193,7 @@ private slots:
         notes.close();
         build();
 
-        QCOMPARE(sortedNames(), (QStringList{u"NoSuffix"_s, u"Plain"_s}));
+        QCOMPARE(sortedNames(), (QStringList { u"NoSuffix"_s, u"Plain"_s }));
         QCOMPARE(m_screen->recentlyBuild().size(), 2);
         // No icon file: the default image, in the table and in the menu. No build number: the
         // version line of the menu entry stays as built.
@@ -207,13 +202,13 @@ private slots:
         auto *plainEntry = qobject_cast<QWidgetAction *>(m_shell->entries().value(1));
         QVERIFY(plainEntry);
         QCOMPARE(plainEntry->defaultWidget()->findChild<QLabel *>(u"applicationImageView"_s)->pixmap().toImage(),
-                 defaultIcon(36));
+            defaultIcon(36));
         QCOMPARE(plainEntry->defaultWidget()->findChild<QLabel *>(u"applicationVersionTextField"_s)->text(), QString());
         auto *first = qobject_cast<QWidgetAction *>(m_shell->entries().value(0));
         QCOMPARE(first->defaultWidget()->findChild<QLabel *>(u"applicationVersionTextField"_s)->text(),
-                 u"Version 1.2.3 (45)"_s);
+            u"Version 1.2.3 (45)"_s);
         QCOMPARE(first->defaultWidget()->findChild<QLabel *>(u"lastModifiedTextField"_s)->text(),
-                 PackageFormat::date(m_base.addSecs(60), QLocale()));
+            PackageFormat::date(m_base.addSecs(60), QLocale()));
     }
 
     void noArchiveShowsTheCentredLabel()
@@ -224,10 +219,10 @@ private slots:
         QVERIFY(label->isVisible());
         QCOMPARE(label->text(), QDWelcomeViewController::kNoBuildText);
         auto centred = [this, label] {
-            const QRect frame(m_screen->tableContainer()->mapTo(m_screen, QPoint(0, 0)),
-                              m_screen->tableContainer()->size());
+            const QRect frame(
+                m_screen->tableContainer()->mapTo(m_screen, QPoint(0, 0)), m_screen->tableContainer()->size());
             return qAbs(label->geometry().center().x() - frame.center().x()) <= 1
-                   && qAbs(label->geometry().center().y() - frame.center().y()) <= 1;
+                && qAbs(label->geometry().center().y() - frame.center().y()) <= 1;
         };
         QVERIFY(centred());
         m_window->resize(900, 700);
@@ -252,7 +247,7 @@ private slots:
         QCOMPARE(m_shell->entries().size(), 0);
         const qsizetype fixed = m_shell->menu().actions().size();
         int made = 0;
-        for (const int count : {2, 4, 7}) {
+        for (const int count : { 2, 4, 7 }) {
             while (made < count)
                 makeNumbered(made++);
             const QList<QAction *> before = m_shell->entries();
@@ -261,7 +256,7 @@ private slots:
             QCOMPARE(m_shell->entries().size(), shown);
             QCOMPARE(m_shell->menu().actions().size(), fixed + shown);
             QCOMPARE(entryNames().first(), u"App%1"_s.arg(count - 1));
-            QCOMPARE(entryTags(), QList<int>({0, 1, 2, 3, 4}).mid(0, shown));
+            QCOMPARE(entryTags(), QList<int>({ 0, 1, 2, 3, 4 }).mid(0, shown));
             QCOMPARE(m_shell->commands(), TestShell::kCommands);
             for (QAction *old : before)
                 QVERIFY(!m_shell->menu().actions().contains(old)); // entries are built anew
@@ -270,7 +265,7 @@ private slots:
         for (int i = 6; i >= 3; --i)
             QVERIFY(QDir(archives() + u"/2024-05-01/App%1.xcarchive"_s.arg(i)).removeRecursively());
         m_screen->getRecentlyBuilds();
-        QCOMPARE(entryNames(), (QStringList{u"App2"_s, u"App1"_s, u"App0"_s}));
+        QCOMPARE(entryNames(), (QStringList { u"App2"_s, u"App1"_s, u"App0"_s }));
         QVERIFY(QDir(archives()).removeRecursively());
         m_screen->getRecentlyBuilds();
         QCOMPARE(m_shell->entries().size(), 0);
@@ -324,7 +319,8 @@ private slots:
         build();
         QTableWidget *table = m_screen->recentlyBuildTable();
         // Double-click on the second row: App1 (rows are newest first).
-        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(1, 0)).center());
+        QTest::mouseDClick(
+            table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(1, 0)).center());
         QTRY_COMPARE(exported(), archives() + u"/2024-05-01/App1.xcarchive"_s);
         QPointer<QDUploadWindowController> first = m_screen->uploadWindow();
         QVERIFY(first && first->isVisible());
@@ -440,7 +436,7 @@ private slots:
     void launchReportAndAutomaticVersionCheck()
     {
         const QString url = u"http://127.0.0.1:1/quillo-9.9.9.deb"_s;
-        TestService service({u"--newest-version"_s, u"9.9.9"_s, u"--newest-url"_s, url});
+        TestService service({ u"--newest-version"_s, u"9.9.9"_s, u"--newest-url"_s, url });
         QVERIFY2(service.start(), qPrintable(service.errorString()));
         service.setAsServiceHost();
 
@@ -453,7 +449,7 @@ private slots:
         Preferences::setValue(u"isAutoUpdate"_s, u"1"_s);
         Alert::setNextAnswer(1); // "取消"
         build();
-        QTRY_COMPARE(Alert::history(), QStringList{u"发现新版本，是否前往更新？"_s});
+        QTRY_COMPARE(Alert::history(), QStringList { u"发现新版本，是否前往更新？"_s });
         QCOMPARE(m_screen->newVersionURL(), url);
         QTRY_COMPARE(service.launchCount(u"launch"_s), 2);
         qputenv("QUILLO_SERVICE_HOST", "127.0.0.1:9");

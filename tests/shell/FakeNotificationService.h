@@ -29,16 +29,15 @@ public:
 
     FakeNotificationService()
         : m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notification-service")))
-    {
-    }
+    { }
     ~FakeNotificationService() override { QDBusConnection::disconnectFromBus(m_bus.name()); }
 
     bool registerService()
     {
         return m_bus.isConnected()
-               && m_bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
-                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
-               && m_bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+            && m_bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
+                QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
+            && m_bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
     }
     void unregisterService()
     {
@@ -57,19 +56,22 @@ public:
 
 public slots:
     uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout)
+        const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout)
     {
         Q_UNUSED(replacesId)
-        Call call{++m_lastId, appName, appIcon, summary, body, actions, {}, expireTimeout};
+        Call call { ++m_lastId, appName, appIcon, summary, body, actions, {}, expireTimeout };
         for (auto it = hints.cbegin(); it != hints.cend(); ++it) {
             const QVariant value = it.value();
-            call.hints.insert(it.key(),
-                              value.canConvert<QDBusVariant>() ? value.value<QDBusVariant>().variant() : value);
+            call.hints.insert(
+                it.key(), value.canConvert<QDBusVariant>() ? value.value<QDBusVariant>().variant() : value);
         }
         m_calls.append(call);
         return call.id;
     }
-    QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body"), QStringLiteral("sound")}; }
+    QStringList GetCapabilities()
+    {
+        return { QStringLiteral("actions"), QStringLiteral("body"), QStringLiteral("sound") };
+    }
     void CloseNotification(uint id) { emit NotificationClosed(id, 3); }
 
 signals:

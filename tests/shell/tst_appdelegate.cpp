@@ -107,9 +107,9 @@ private slots:
         for (QAction *action : delegate()->statusMenu()->actions())
             placeholders += QDMenuViewController::isBuildSlot(action) ? 1 : 0;
         QCOMPARE(placeholders, AppDelegate::kBuildSlots);
-        QCOMPARE(menuCommands(), (QStringList{u"uploadMenuItem"_s, u"preferencesMenuItem"_s, u"helpMenuItem"_s,
-                                              u"checkUpdateMenuItem"_s, u"deviceLogMenuItem"_s, u"findMenuItem"_s,
-                                              u"quitMenuItem"_s}));
+        QCOMPARE(menuCommands(),
+            (QStringList { u"uploadMenuItem"_s, u"preferencesMenuItem"_s, u"helpMenuItem"_s, u"checkUpdateMenuItem"_s,
+                u"deviceLogMenuItem"_s, u"findMenuItem"_s, u"quitMenuItem"_s }));
         QVERIFY(!delegate()->statusItem()->image().isNull() && !delegate()->statusItem()->alternateImage().isNull());
 
         // The first launch: "isLaunched" is written before the report goes out.
@@ -139,7 +139,7 @@ private slots:
         ArchiveTree::Spec spec;
         spec.identifier = u"com.example.started"_s;
         QVERIFY2(ArchiveTree::make(Config::archivesDir() + u"/2024-05-01/Started.xcarchive"_s, spec),
-                 qPrintable(ArchiveTree::lastError()));
+            qPrintable(ArchiveTree::lastError()));
         logIn();
         const qint64 launches = m_service.launchCount(u"launch"_s);
         m_shell.start();
@@ -157,7 +157,8 @@ private slots:
             notice, DesktopNotifier::Activation::ActionButtonClicked);
         QVERIFY(delegate()->welcomeController()->uploadWindow());
         QCOMPARE(delegate()->welcomeController()->uploadController()->beginView(), u"1"_s);
-        QTRY_COMPARE(Fixtures::fakeXcodebuildArguments().value(4), Config::archivesDir() + u"/2024-05-01/Started.xcarchive"_s);
+        QTRY_COMPARE(
+            Fixtures::fakeXcodebuildArguments().value(4), Config::archivesDir() + u"/2024-05-01/Started.xcarchive"_s);
     }
 
     void loginThenLogoutThenLoginAgain()
@@ -257,25 +258,25 @@ private slots:
         logIn();
         m_shell.start();
         delegate()->commandAction(u"helpMenuItem"_s)->trigger();
-        QCOMPARE(Browser::openedUrls(), QStringList{u"http://%1/help"_s.arg(m_service.host())});
+        QCOMPARE(Browser::openedUrls(), QStringList { u"http://%1/help"_s.arg(m_service.host()) });
 
         // Check for updates: this service has nothing newer.
         Alert::setNextAnswer(0);
         QSignalSpy replies(delegate()->versionCheck(), &VersionCheck::finished);
         delegate()->commandAction(u"checkUpdateMenuItem"_s)->trigger();
         QVERIFY(replies.wait(10000));
-        QCOMPARE(Alert::history(), QStringList{u"当前已是最新版本！"_s});
+        QCOMPARE(Alert::history(), QStringList { u"当前已是最新版本！"_s });
 
         // One that has: the address opens after "确定".
         const QString url = u"http://127.0.0.1:1/quillo-9.9.deb"_s;
-        TestService newer({u"--newest-version"_s, u"9.9"_s, u"--newest-url"_s, url});
+        TestService newer({ u"--newest-version"_s, u"9.9"_s, u"--newest-url"_s, url });
         QVERIFY2(newer.start(), qPrintable(newer.errorString()));
         newer.setAsServiceHost();
         Alert::clearHistory();
         Alert::setNextAnswer(0);
         delegate()->checkUpdate();
         QVERIFY(replies.wait(10000));
-        QCOMPARE(Alert::history(), QStringList{u"发现新版本，是否前往更新？"_s});
+        QCOMPARE(Alert::history(), QStringList { u"发现新版本，是否前往更新？"_s });
         QCOMPARE(delegate()->newVersionURL(), url);
         QTRY_COMPARE(Browser::openedUrls().last(), url);
         m_service.setAsServiceHost();

@@ -57,12 +57,13 @@ private slots:
         QCoreApplication::setApplicationName(u"Quillo"_s); // as the program's main() does
         qputenv("QUILLO_STATUS_ITEM", "tray");
         Preferences::setValue(u"isLaunched"_s, u"1"_s);
-        QSLoginModel::setLoginWithUId(u"0123456789abcdef0123456789abcdef"_s, QVariantMap{{u"u_api_token"_s, u"t"_s}});
+        QSLoginModel::setLoginWithUId(
+            u"0123456789abcdef0123456789abcdef"_s, QVariantMap { { u"u_api_token"_s, u"t"_s } });
         Fixtures::useFakeXcodebuild();
         ArchiveTree::Spec first;
         first.modified = m_base;
         QVERIFY2(ArchiveTree::make(Config::archivesDir() + u"/2024-05-04/First.xcarchive"_s, first),
-                 qPrintable(ArchiveTree::lastError()));
+            qPrintable(ArchiveTree::lastError()));
         m_shell.start();
         QVERIFY(welcome());
         QTRY_VERIFY(!welcome()->archiveFolderWatch()->isArming());
@@ -77,7 +78,7 @@ private slots:
         const FakeNotificationService::Call call = m_service.calls().first();
         QCOMPARE(call.summary, u"Notified 2.1 (7)"_s);
         QCOMPARE(call.body, u"com.example.notified1"_s);
-        QCOMPARE(call.actions, (QStringList{FreedesktopNotifier::kActionKey, u"上传"_s}));
+        QCOMPARE(call.actions, (QStringList { FreedesktopNotifier::kActionKey, u"上传"_s }));
         QCOMPARE(call.hints.value(u"sound-name"_s).toString(), DesktopNotification::kDefaultSound);
         QCOMPARE(call.appName, u"Quillo"_s);
         QVERIFY2(QImage(call.appIcon).width() > 0, qPrintable(call.appIcon)); // the program's image, as a file

@@ -109,7 +109,7 @@ private slots:
         ShellFixture shell;
         shell.start();
         connect(&instance, &SingleInstance::reopenRequested, shell.delegate.get(),
-                [&shell] { shell.delegate->applicationShouldHandleReopen(shell.window->isVisible()); });
+            [&shell] { shell.delegate->applicationShouldHandleReopen(shell.window->isVisible()); });
         shell.window->close();
         QVERIFY(!shell.window->isVisible());
 

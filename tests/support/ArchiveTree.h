@@ -20,7 +20,7 @@ struct Spec
     QString identifier = QStringLiteral("com.example.demo"); // empty: no CFBundleIdentifier
     QString name = QStringLiteral("Demo");
     QString version = QStringLiteral("1.2.3"); // empty: no CFBundleShortVersionString
-    QString build = QStringLiteral("45");      // empty: no CFBundleVersion
+    QString build = QStringLiteral("45"); // empty: no CFBundleVersion
     bool withIcon = true;
     QDateTime modified; // invalid: now
 };
