@@ -7,8 +7,13 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QGuiApplication>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int kForgetAfterCloseMs = 10000;
+}
 
 FreedesktopNotifier::FreedesktopNotifier(const QDBusConnection &bus, QSystemTrayIcon *fallbackTray, QObject *parent)
     : DesktopNotifier(parent)
@@ -93,5 +98,6 @@ void FreedesktopNotifier::actionInvoked(uint id, const QString &actionKey)
 
 void FreedesktopNotifier::notificationClosed(uint id, uint)
 {
-    m_live.remove(id);
+    // Some services report the closing before the action that closed it: forget it a little later.
+    QTimer::singleShot(kForgetAfterCloseMs, this, [this, id] { m_live.remove(id); });
 }
