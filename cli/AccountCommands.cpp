@@ -3,6 +3,7 @@
 #include "api/CloudClient.h"
 #include "app/Config.h"
 #include "app/DataCheck.h"
+#include "app/Preferences.h"
 #include "app/QSLoginModel.h"
 #include "cli/ApiCall.h"
 #include "cli/CommandSupport.h"
@@ -138,6 +139,11 @@ int AccountCommands::login(Console &console, const QStringList &arguments)
         console.error(u"登录失败：服务返回的用户信息不完整，请稍后重试"_s);
         return ExitCode::Refused;
     }
+    // The session lives in the settings file; one that cannot be written keeps nobody logged in.
+    if (!Preferences::flush()) {
+        console.error(u"无法保存登录状态：设置文件 %1 无法写入"_s.arg(Config::settingsFile()));
+        return ExitCode::Failure;
+    }
     console.note(u"已登录：%1"_s.arg(userLine(data)), Console::Tone::Success);
     return ExitCode::Success;
 }
@@ -163,6 +169,10 @@ int AccountCommands::logout(Console &console, const QStringList &arguments)
         return ExitCode::Success;
     }
     QSLoginModel::setLogout();
+    if (!Preferences::flush()) {
+        console.error(u"无法保存退出登录：设置文件 %1 无法写入，仍处于登录状态"_s.arg(Config::settingsFile()));
+        return ExitCode::Failure;
+    }
     console.note(u"已退出登录"_s);
     return ExitCode::Success;
 }

@@ -2,7 +2,7 @@
 // output, the terminal QR code, the upload settings over the form's defaults, colours.
 
 #include "cli/AccountCommands.h"
-#include "cli/ArchiveScanner.h"
+#include "inspect/ArchiveScanner.h"
 #include "cli/ArgParser.h"
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
