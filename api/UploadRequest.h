@@ -65,6 +65,8 @@ public:
     qint64 contentLength() const;
     // False when the file could not be opened while the request was built.
     bool hasFilePart() const { return m_hasFile; }
+    // The body as it goes on the wire (the file is read from disk only when it is sent).
+    std::shared_ptr<const BodyLayout> body() const { return m_body; }
 
     // After finished(): the reply's status (0 when no reply arrived) and its raw body.
     int statusCode() const { return m_status; }
