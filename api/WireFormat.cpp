@@ -240,7 +240,30 @@ std::optional<QString> decodeText(const QByteArray &body, const QByteArray &cont
         name = defaultEncoding;
     if (name.isEmpty() || !QStringDecoder(name.constData()).isValid())
         name = "UTF-8";
-    QStringDecoder decoder(name.constData());
+    // Stateless: a character cut off at the end of the body is an error too, not held back
+    // waiting for bytes that will never come. Qt's UTF-16 and UTF-32 decoders do not report a
+    // dangling odd byte, so the length is checked for them.
+    QStringDecoder decoder(name.constData(), QStringConverter::Flag::Stateless);
+    const std::optional<QStringConverter::Encoding> builtIn = QStringConverter::encodingForName(name.constData());
+    if (builtIn) {
+        qsizetype unit = 1;
+        switch (*builtIn) {
+        case QStringConverter::Utf16:
+        case QStringConverter::Utf16LE:
+        case QStringConverter::Utf16BE:
+            unit = 2;
+            break;
+        case QStringConverter::Utf32:
+        case QStringConverter::Utf32LE:
+        case QStringConverter::Utf32BE:
+            unit = 4;
+            break;
+        default:
+            break;
+        }
+        if (body.size() % unit != 0)
+            return std::nullopt;
+    }
     QString text = decoder.decode(body);
     if (decoder.hasError())
         return std::nullopt;

@@ -141,6 +141,87 @@ void setError(QString *error, const QString &text)
 
 namespace {
 
+// Big-endian unsigned of 1 to 8 bytes at `at`; false when it does not fit in the data.
+bool readNumber(const QByteArray &data, quint64 at, quint64 bytes, quint64 *value)
+{
+    if (bytes < 1 || bytes > 8 || at > quint64(data.size()) || bytes > quint64(data.size()) - at)
+        return false;
+    quint64 result = 0;
+    for (quint64 i = 0; i < bytes; ++i)
+        result = (result << 8) | static_cast<unsigned char>(data.at(qsizetype(at + i)));
+    *value = result;
+    return true;
+}
+
+// The count of an object at `at` (its marker's low nibble, or the integer object after it when
+// that is 0xF) and where its contents begin.
+bool readCount(const QByteArray &data, quint64 at, quint64 *count, quint64 *contents)
+{
+    quint64 marker = 0;
+    if (!readNumber(data, at, 1, &marker))
+        return false;
+    if ((marker & 0x0F) != 0x0F) {
+        *count = marker & 0x0F;
+        *contents = at + 1;
+        return true;
+    }
+    quint64 intMarker = 0;
+    if (!readNumber(data, at + 1, 1, &intMarker) || (intMarker & 0xF0) != 0x10 || (intMarker & 0x0F) > 3)
+        return false;
+    const quint64 bytes = quint64(1) << (intMarker & 0x0F);
+    *contents = at + 2 + bytes;
+    return readNumber(data, at + 2, bytes, count);
+}
+
+// libplist 2.2 aborts (an assertion) when it hands out a dictionary key holding a NUL
+// character. Only a key in UTF-16 of the binary form can carry one (an ASCII key ends at its
+// first NUL). Such a list is refused before it is parsed: true when a dictionary of the object
+// table has a UTF-16 key with a U+0000.
+bool binaryKeyHoldsNul(const QByteArray &data)
+{
+    const quint64 size = quint64(data.size());
+    if (size < 8 + 32)
+        return false;
+    const quint64 trailer = size - 32;
+    quint64 offsetSize = 0, refSize = 0, objects = 0, table = 0;
+    if (!readNumber(data, trailer + 6, 1, &offsetSize) || !readNumber(data, trailer + 7, 1, &refSize)
+        || !readNumber(data, trailer + 8, 8, &objects) || !readNumber(data, trailer + 24, 8, &table))
+        return false;
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || table >= size
+        || objects > (size - table) / offsetSize)
+        return false;
+    auto objectAt = [&](quint64 index, quint64 *offset) {
+        return index < objects && readNumber(data, table + index * offsetSize, offsetSize, offset) && *offset < size;
+    };
+    auto holdsNul = [&](quint64 offset) {
+        const auto type = static_cast<unsigned char>(data.at(qsizetype(offset))) >> 4;
+        quint64 count = 0, contents = 0;
+        if (type != 0x6 || !readCount(data, offset, &count, &contents))
+            return false;
+        if (contents > size || count > (size - contents) / 2)
+            return false;
+        for (quint64 i = 0; i < count; ++i) {
+            const qsizetype at = qsizetype(contents + i * 2);
+            if (data.at(at) == 0 && data.at(at + 1) == 0)
+                return true;
+        }
+        return false;
+    };
+    for (quint64 index = 0; index < objects; ++index) {
+        quint64 offset = 0, count = 0, contents = 0;
+        if (!objectAt(index, &offset) || (static_cast<unsigned char>(data.at(qsizetype(offset))) >> 4) != 0xD
+            || !readCount(data, offset, &count, &contents) || contents > size || count > (size - contents) / refSize)
+            continue;
+        for (quint64 k = 0; k < count; ++k) {
+            quint64 keyIndex = 0, keyOffset = 0;
+            if (readNumber(data, contents + k * refSize, refSize, &keyIndex) && objectAt(keyIndex, &keyOffset)
+                && holdsNul(keyOffset))
+                return true;
+        }
+    }
+    return false;
+}
+
 // Parses either form; null (with *error set) when the bytes are not a property list.
 PlistPtr parse(const QByteArray &data, QString *error)
 {
@@ -157,6 +238,10 @@ PlistPtr parse(const QByteArray &data, QString *error)
     // plist_from_memory changed its parameters in libplist 2.3; these two did not (only their
     // return type did, which is not used).
     const bool binary = plist_is_binary(data.constData(), length) != 0;
+    if (binary && binaryKeyHoldsNul(data)) {
+        setError(error, u"malformed binary property list (a key holds a NUL character)"_s);
+        return nullptr;
+    }
     if (binary)
         plist_from_bin(data.constData(), length, &root);
     else
@@ -199,12 +284,27 @@ std::optional<QVariantMap> PropertyList::dictionaryFromData(const QByteArray &da
         }
         return value.toMap();
     }
+    // One pass over the entries, so that a key present twice reads as in the whole dictionary
+    // (the later entry wins); plist_dict_get_item would give the first.
     QVariantMap map;
-    for (const QString &key : keys) {
-        plist_t item = plist_dict_get_item(root.get(), key.toUtf8().constData());
-        if (item && convert(item, 1, &value))
-            map.insert(key, value);
+    plist_dict_iter iter = nullptr;
+    plist_dict_new_iter(root.get(), &iter);
+    for (;;) {
+        char *key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(root.get(), iter, &key, &item);
+        if (!key)
+            break;
+        const QString name = QString::fromUtf8(key);
+        std::free(key);
+        if (keys.contains(name)) {
+            if (item && convert(item, 1, &value))
+                map.insert(name, value);
+            else
+                map.remove(name);
+        }
     }
+    std::free(iter);
     return map;
 }
 
