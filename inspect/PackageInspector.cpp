@@ -87,7 +87,7 @@ struct IpaContents
 };
 
 // Reads the chosen application's Info.plist; with unpackTo set, its Info.plist and Icon.png are
-// written there first (replacing what an earlier package left at those two paths).
+// written there too (replacing what an earlier package left at those two paths).
 IpaContents readIpa(const QString &path, const QString &unpackTo, QStringList *written, bool wantIcon)
 {
     IpaContents contents;
@@ -115,15 +115,16 @@ IpaContents readIpa(const QString &path, const QString &unpackTo, QStringList *w
                     *written += zip.writtenPaths();
             }
         }
-        contents.info = PropertyList::dictionaryFromFile(unpackTo + u'/' + plistEntry, &contents.error);
-    } else {
-        bool ok = false;
-        const QByteArray bytes = zip.readEntry(plistEntry, PropertyList::DefaultMaxBytes, &ok);
-        if (ok)
-            contents.info = PropertyList::dictionaryFromData(bytes, &contents.error);
-        else
-            contents.error = zip.errorString();
     }
+    // The record is read from the package itself, never from the unpacked copy: the work folder
+    // is shared by every process of the user, and another inspection (the desktop program's, or
+    // a quillo command's) may replace or remove that copy at any moment.
+    bool ok = false;
+    const QByteArray bytes = zip.readEntry(plistEntry, PropertyList::DefaultMaxBytes, &ok);
+    if (ok)
+        contents.info = PropertyList::dictionaryFromData(bytes, &contents.error);
+    else
+        contents.error = zip.errorString();
     if (wantIcon)
         contents.icon = zip.readEntry(iconEntry, PackageInspector::MaxUnpackedEntryBytes);
     return contents;
