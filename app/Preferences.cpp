@@ -75,6 +75,7 @@ struct Store
 {
     QString path;
     std::unique_ptr<QSettings> settings;
+    bool failed = false; // the last flush could not write the file
 };
 
 Store &current()
@@ -89,6 +90,7 @@ QSettings &store()
     const QString path = Config::settingsFile();
     if (!current.settings || current.path != path) {
         current.settings.reset();
+        current.failed = false;
         prepareFile(path);
         current.path = path;
         current.settings = std::make_unique<QSettings>(path, jsonFormat());
@@ -116,10 +118,26 @@ void Preferences::remove(const QString &key)
 
 bool Preferences::flush()
 {
-    QSettings &settings = store();
-    settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        qCWarning(lcSettings) << "Could not write the preferences file" << settings.fileName();
+    store();
+    Store &current = ::current();
+    if (current.failed) {
+        // QSettings reports the first error it met for the rest of its life, even once its writes
+        // succeed again: a fresh one, holding the same values, reports on this write alone. (Keys
+        // another process added meanwhile are kept; a key removed here since the failure comes back.)
+        QVariantMap values;
+        const QStringList keys = current.settings->allKeys();
+        for (const QString &key : keys)
+            values.insert(key, current.settings->value(key));
+        current.settings.reset();
+        current.settings = std::make_unique<QSettings>(current.path, jsonFormat());
+        current.settings->setFallbacksEnabled(false);
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            current.settings->setValue(it.key(), it.value());
+    }
+    current.settings->sync();
+    current.failed = current.settings->status() != QSettings::NoError;
+    if (current.failed) {
+        qCWarning(lcSettings) << "Could not write the preferences file" << current.settings->fileName();
         return false;
     }
     return true;
@@ -136,4 +154,5 @@ void Preferences::reload()
     if (current().settings)
         current().settings->sync();
     current().settings.reset();
+    current().failed = false;
 }
