@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <limits>
 #include <memory>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -173,53 +174,142 @@ bool readCount(const QByteArray &data, quint64 at, quint64 *count, quint64 *cont
     return readNumber(data, at + 2, bytes, count);
 }
 
-// libplist 2.2 aborts (an assertion) when it hands out a dictionary key holding a NUL
-// character. Only a key in UTF-16 of the binary form can carry one (an ASCII key ends at its
-// first NUL). Such a list is refused before it is parsed: true when a dictionary of the object
-// table has a UTF-16 key with a U+0000.
-bool binaryKeyHoldsNul(const QByteArray &data)
+// Nodes libplist would build for a binary list. Objects may be shared, and libplist 2.2 builds a
+// copy of a shared object for every reference to it: a few hundred bytes of nested arrays that
+// refer to each other can stand for billions of nodes. Real Info.plists and profiles have a few
+// thousand at most.
+constexpr quint64 MaxBinaryNodes = 250000;
+
+// What libplist 2.2 must not be given, found by walking a binary list from its root the way
+// libplist would (every reference followed, shared objects as often as they are referred to),
+// without building anything: more than MaxBinaryNodes nodes (a reference cycle never ends and
+// lands here too), nesting deeper than PropertyList::MaxDepth (its parser takes quadratic time
+// in the depth, and nothing that deep is converted anyway), or a dictionary key holding a
+// U+0000 (only a UTF-16 key can; libplist aborts the process on it). Returns why, or an empty
+// text. A list whose structure it cannot follow is left to libplist to refuse.
+QString binaryRefusal(const QByteArray &data)
 {
     const quint64 size = quint64(data.size());
     if (size < 8 + 32)
-        return false;
+        return {};
     const quint64 trailer = size - 32;
-    quint64 offsetSize = 0, refSize = 0, objects = 0, table = 0;
+    quint64 offsetSize = 0, refSize = 0, objects = 0, root = 0, table = 0;
     if (!readNumber(data, trailer + 6, 1, &offsetSize) || !readNumber(data, trailer + 7, 1, &refSize)
-        || !readNumber(data, trailer + 8, 8, &objects) || !readNumber(data, trailer + 24, 8, &table))
-        return false;
+        || !readNumber(data, trailer + 8, 8, &objects) || !readNumber(data, trailer + 16, 8, &root)
+        || !readNumber(data, trailer + 24, 8, &table))
+        return {};
     if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || table >= size
-        || objects > (size - table) / offsetSize)
-        return false;
-    auto objectAt = [&](quint64 index, quint64 *offset) {
-        return index < objects && readNumber(data, table + index * offsetSize, offsetSize, offset) && *offset < size;
+        || objects > (size - table) / offsetSize || root >= objects)
+        return {};
+    auto markerOf = [&](quint64 index, quint64 *offset) {
+        quint64 marker = 0;
+        if (!readNumber(data, table + index * offsetSize, offsetSize, offset) || !readNumber(data, *offset, 1, &marker))
+            return -1;
+        return int(marker);
     };
-    auto holdsNul = [&](quint64 offset) {
-        const auto type = static_cast<unsigned char>(data.at(qsizetype(offset))) >> 4;
-        quint64 count = 0, contents = 0;
-        if (type != 0x6 || !readCount(data, offset, &count, &contents))
-            return false;
-        if (contents > size || count > (size - contents) / 2)
+    auto keyHoldsNul = [&](quint64 index) {
+        quint64 offset = 0, count = 0, contents = 0;
+        if (index >= objects || markerOf(index, &offset) >> 4 != 0x6 || !readCount(data, offset, &count, &contents)
+            || contents > size || count > (size - contents) / 2)
             return false;
         for (quint64 i = 0; i < count; ++i) {
-            const qsizetype at = qsizetype(contents + i * 2);
-            if (data.at(at) == 0 && data.at(at + 1) == 0)
+            if (data.at(qsizetype(contents + 2 * i)) == 0 && data.at(qsizetype(contents + 2 * i + 1)) == 0)
                 return true;
         }
         return false;
     };
-    for (quint64 index = 0; index < objects; ++index) {
-        quint64 offset = 0, count = 0, contents = 0;
-        if (!objectAt(index, &offset) || (static_cast<unsigned char>(data.at(qsizetype(offset))) >> 4) != 0xD
-            || !readCount(data, offset, &count, &contents) || contents > size || count > (size - contents) / refSize)
+
+    struct Frame
+    {
+        quint64 refs; // offset of the first reference
+        quint64 count; // references to follow
+        quint64 next = 0;
+        quint64 keys = 0; // the first `keys` references are dictionary keys
+    };
+    std::vector<Frame> stack;
+    quint64 nodes = 0;
+    auto enter = [&](quint64 index) -> QString {
+        if (++nodes > MaxBinaryNodes)
+            return u"more than %1 nodes"_s.arg(MaxBinaryNodes);
+        quint64 offset = 0;
+        const int marker = index < objects ? markerOf(index, &offset) : -1;
+        const int type = marker >> 4;
+        if (type != 0xA && type != 0xC && type != 0xD)
+            return {}; // a leaf, or something libplist will refuse itself
+        if (stack.size() > size_t(PropertyList::MaxDepth))
+            return u"nested deeper than %1"_s.arg(PropertyList::MaxDepth);
+        quint64 count = 0, contents = 0;
+        if (!readCount(data, offset, &count, &contents))
+            return {};
+        const quint64 refs = type == 0xD ? count * 2 : count;
+        if (count > size || contents > size || refs > (size - contents) / refSize)
+            return {};
+        stack.push_back({contents, refs, 0, type == 0xD ? count : 0});
+        return {};
+    };
+    QString why = enter(root);
+    while (why.isEmpty() && !stack.empty()) {
+        Frame &frame = stack.back();
+        if (frame.next == frame.count) {
+            stack.pop_back();
             continue;
-        for (quint64 k = 0; k < count; ++k) {
-            quint64 keyIndex = 0, keyOffset = 0;
-            if (readNumber(data, contents + k * refSize, refSize, &keyIndex) && objectAt(keyIndex, &keyOffset)
-                && holdsNul(keyOffset))
-                return true;
         }
+        quint64 child = 0;
+        const bool isKey = frame.next < frame.keys;
+        if (!readNumber(data, frame.refs + frame.next * refSize, refSize, &child))
+            return {};
+        ++frame.next;
+        if (isKey && keyHoldsNul(child))
+            return u"a key holds a NUL character"_s;
+        why = enter(child);
     }
-    return false;
+    return why;
+}
+
+// The same limits for the XML form, whose parser builds each node once: nesting deeper than
+// PropertyList::MaxDepth (libplist 2.2 frees a list recursively, so a few hundred thousand
+// nested arrays overflow the stack). Counts <array> and <dict> against their end tags,
+// skipping comments, CDATA, declarations and processing instructions.
+QString xmlRefusal(const QByteArray &data)
+{
+    const QByteArrayView text(data);
+    qsizetype depth = 0;
+    qsizetype at = 0;
+    auto skipPast = [&](QByteArrayView end) {
+        const qsizetype found = text.indexOf(end, at);
+        at = found < 0 ? text.size() : found + end.size();
+    };
+    while ((at = text.indexOf('<', at)) >= 0) {
+        const QByteArrayView rest = text.sliced(at);
+        if (rest.startsWith("<!--")) {
+            skipPast("-->");
+            continue;
+        }
+        if (rest.startsWith("<![CDATA[")) {
+            skipPast("]]>");
+            continue;
+        }
+        const qsizetype close = text.indexOf('>', at);
+        if (close < 0)
+            break;
+        QByteArrayView tag = text.sliced(at + 1, close - at - 1).trimmed();
+        at = close + 1;
+        const bool closing = tag.startsWith('/');
+        const bool empty = tag.endsWith('/');
+        if (closing)
+            tag = tag.sliced(1);
+        qsizetype length = 0;
+        while (length < tag.size() && tag.at(length) >= 'a' && tag.at(length) <= 'z')
+            ++length;
+        const QByteArrayView name = tag.first(length);
+        if (name != "array" && name != "dict")
+            continue;
+        if (closing)
+            depth = qMax<qsizetype>(0, depth - 1);
+        else if (!empty && ++depth > PropertyList::MaxDepth + 1)
+            return u"nested deeper than %1"_s.arg(PropertyList::MaxDepth);
+    }
+    return {};
 }
 
 // Parses either form; null (with *error set) when the bytes are not a property list.
@@ -238,8 +328,8 @@ PlistPtr parse(const QByteArray &data, QString *error)
     // plist_from_memory changed its parameters in libplist 2.3; these two did not (only their
     // return type did, which is not used).
     const bool binary = plist_is_binary(data.constData(), length) != 0;
-    if (binary && binaryKeyHoldsNul(data)) {
-        setError(error, u"malformed binary property list (a key holds a NUL character)"_s);
+    if (const QString why = binary ? binaryRefusal(data) : xmlRefusal(data); !why.isEmpty()) {
+        setError(error, (binary ? u"refused binary property list: "_s : u"refused XML property list: "_s) + why);
         return nullptr;
     }
     if (binary)

@@ -39,6 +39,39 @@ QByteArray binaryPlist(const QList<QByteArray> &objects)
     return out + trailer;
 }
 
+// A binary list with four-byte offsets and two-byte references, for lists of many objects; each
+// object is an array of references to the given objects, or `false` when it has none.
+QByteArray binaryArrays(const QList<QList<int>> &arrays, int root = 0)
+{
+    QByteArray out = "bplist00";
+    QList<quint32> offsets;
+    for (const QList<int> &refs : arrays) {
+        offsets.append(quint32(out.size()));
+        if (refs.isEmpty()) {
+            out.append(char(0x08));
+            continue;
+        }
+        out.append(QByteArray("\xAF\x11", 2));
+        out.append(char(refs.size() >> 8)).append(char(refs.size() & 0xFF));
+        for (const int ref : refs)
+            out.append(char(ref >> 8)).append(char(ref & 0xFF));
+    }
+    const quint32 table = quint32(out.size());
+    for (const quint32 offset : std::as_const(offsets)) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.append(char((offset >> shift) & 0xFF));
+    }
+    QByteArray trailer(32, '\0');
+    trailer[6] = 4;
+    trailer[7] = 2;
+    for (int i = 0; i < 8; ++i) {
+        trailer[8 + i] = char((quint64(arrays.size()) >> (56 - 8 * i)) & 0xFF);
+        trailer[16 + i] = char((quint64(root) >> (56 - 8 * i)) & 0xFF);
+        trailer[24 + i] = char((quint64(table) >> (56 - 8 * i)) & 0xFF);
+    }
+    return out + trailer;
+}
+
 // A dictionary of one-byte-ref keys and values.
 QByteArray dict(const QList<std::pair<int, int>> &entries)
 {
@@ -78,18 +111,19 @@ private Q_SLOTS:
     void binaryKeyWithANulCharacterIsRefused()
     {
         // The key "a", U+0000, "b" in UTF-16.
-        const QByteArray evil = binaryPlist({dict({{1, 2}}), QByteArray("\x63\x00\x61\x00\x00\x00\x62", 7), ascii("x")});
+        const QByteArray evil
+            = binaryPlist({ dict({ { 1, 2 } }), QByteArray("\x63\x00\x61\x00\x00\x00\x62", 7), ascii("x") });
         QString error;
         QVERIFY(!PropertyList::fromData(evil, &error).isValid());
         QVERIFY2(error.contains(u"NUL"_s), qPrintable(error));
         QVERIFY(!PropertyList::dictionaryFromData(evil).has_value());
-        QVERIFY(!PropertyList::dictionaryFromData(evil, nullptr, {u"a"_s}).has_value());
+        QVERIFY(!PropertyList::dictionaryFromData(evil, nullptr, { u"a"_s }).has_value());
 
         // A NUL in an ASCII key or in a value does no harm: libplist ends the text there.
-        const QByteArray asciiKey = binaryPlist({dict({{1, 2}}), ascii(QByteArray("a\0b", 3)), ascii("x")});
-        const QByteArray nulInValue = binaryPlist({dict({{1, 2}}), ascii("Name"), ascii(QByteArray("x\0y", 3))});
-        QCOMPARE(PropertyList::dictionaryFromData(asciiKey), std::optional<QVariantMap>({{u"a"_s, u"x"_s}}));
-        QCOMPARE(PropertyList::dictionaryFromData(nulInValue), std::optional<QVariantMap>({{u"Name"_s, u"x"_s}}));
+        const QByteArray asciiKey = binaryPlist({ dict({ { 1, 2 } }), ascii(QByteArray("a\0b", 3)), ascii("x") });
+        const QByteArray nulInValue = binaryPlist({ dict({ { 1, 2 } }), ascii("Name"), ascii(QByteArray("x\0y", 3)) });
+        QCOMPARE(PropertyList::dictionaryFromData(asciiKey), std::optional<QVariantMap>({ { u"a"_s, u"x"_s } }));
+        QCOMPARE(PropertyList::dictionaryFromData(nulInValue), std::optional<QVariantMap>({ { u"Name"_s, u"x"_s } }));
 
         // As the Info.plist of a package: the inspection reads nothing from it and carries on.
         const QString folder = TestEnvironment::path(u"nul-key/"_s);
@@ -119,6 +153,54 @@ private Q_SLOTS:
         QVERIFY2(reply.status != 0, qPrintable(reply.error));
         QVERIFY(service.isRunning());
         QCOMPARE(service.stop(), 0);
+    }
+
+    // Found while probing what the property-list target cannot reach (its inputs stop at 64 KiB):
+    // lists whose nodes libplist 2.2 multiplies or nests without limit. Each took the process
+    // down or held it for minutes to hours; now each is refused before libplist sees it, and its
+    // error says so (without the checks they fail, if at all, with "unsupported or too deeply
+    // nested value" after libplist has built them).
+    void listsThatLibplistCannotSurviveAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason");
+        const int n = 200000;
+        // 3 MB of nested arrays: parsed at once, then freed recursively; the stack overflowed.
+        QTest::newRow("XML nested 200000 deep") << QByteArray("<plist version=\"1.0\">"
+            + QByteArray("<array>").repeated(n) + QByteArray("</array>").repeated(n) + "</plist>")
+                                                << u"nested deeper than 256"_s;
+        // A chain of one-element arrays: libplist's binary parser is quadratic in the depth
+        // (60000 levels: minutes under the sanitizers).
+        QList<QList<int>> chain;
+        for (int i = 0; i < 60000; ++i)
+            chain.append(i + 1 < 60000 ? QList<int> { i + 1 } : QList<int> {});
+        QTest::newRow("binary nested 60000 deep") << binaryArrays(chain) << u"nested deeper than 256"_s;
+        // Six arrays of thirty references each to the next: 30^6 (729 million) nodes out of 400 bytes.
+        QList<QList<int>> laughs;
+        for (int level = 0; level < 6; ++level)
+            laughs.append(QList<int>(30, level + 1));
+        laughs.append(QList<int> {});
+        QTest::newRow("binary shared references") << binaryArrays(laughs) << u"more than 250000 nodes"_s;
+        QTest::newRow("binary reference cycle") << binaryArrays({ { 1 }, { 0 } }) << u"nested deeper than 256"_s;
+    }
+    void listsThatLibplistCannotSurviveAreRefused()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        QString error;
+        QVERIFY(!PropertyList::fromData(bytes, &error).isValid());
+        QVERIFY2(error.endsWith(reason), qPrintable(error));
+        QVERIFY(!PropertyList::dictionaryFromData(bytes, nullptr, { u"a"_s }).has_value());
+    }
+
+    // Shared objects as plistutil writes them (one string referred to from many places) are
+    // still read.
+    void sharedLeavesStillRead()
+    {
+        QList<QList<int>> arrays { QList<int>(1000, 1), {} };
+        const QVariant value = PropertyList::fromData(binaryArrays(arrays));
+        QCOMPARE(value.toList().size(), 1000);
+        QCOMPARE(value.toList().last(), QVariant(false));
     }
 
     // A key present twice: the whole dictionary kept the later value and a reader of a few keys
