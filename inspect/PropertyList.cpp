@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -244,7 +244,7 @@ QString binaryRefusal(const QByteArray &data)
         const quint64 refs = type == 0xD ? count * 2 : count;
         if (count > size || contents > size || refs > (size - contents) / refSize)
             return {};
-        stack.push_back({contents, refs, 0, type == 0xD ? count : 0});
+        stack.push_back({ contents, refs, 0, type == 0xD ? count : 0 });
         return {};
     };
     QString why = enter(root);
