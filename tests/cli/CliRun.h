@@ -2,6 +2,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Console.h"
+#include "tests/support/Fixtures.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -54,15 +55,7 @@ inline CliRun runQuillo(const QStringList &arguments, const CliOptions &options 
     return run;
 }
 
-inline QString sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
-}
+using Fixtures::sha256Of;
 
 // For QVERIFY2: what the command printed.
 inline QByteArray describe(const CliRun &run)

@@ -139,18 +139,3 @@ ProcessRun runQuilloProcess(const QStringList &arguments, const QStringList &env
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
 }
-
-QString sha256Of(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-QString sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
-}

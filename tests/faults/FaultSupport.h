@@ -3,6 +3,7 @@
 // Helpers of the fault tests: a peer that resets the connection in the middle of an upload,
 // the quillo command as a child process, and checksums.
 
+#include "tests/support/Fixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QByteArray>
@@ -59,5 +60,4 @@ struct ProcessRun
 // Runs the built quillo command with the test's environment plus `environment` (NAME=value).
 ProcessRun runQuilloProcess(const QStringList &arguments, const QStringList &environment = {}, int timeoutMs = 60000);
 
-QString sha256Of(const QString &path);
-QString sha256Of(const QByteArray &bytes);
+using Fixtures::sha256Of;

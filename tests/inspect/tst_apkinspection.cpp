@@ -19,16 +19,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QStringList filesBelow(const QString &folder)
-{
-    QStringList names;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names.append(QDir(folder).relativeFilePath(it.next()));
-    names.sort();
-    return names;
-}
+using Fixtures::filesBelow;
 
 QString realAapt()
 {

@@ -14,22 +14,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList filesBelow(const QString &folder)
-{
-    QStringList names;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names.append(QDir(folder).relativeFilePath(it.next()));
-    names.sort();
-    return names;
-}
+using Fixtures::filesBelow;
+using Fixtures::readAll;
 
 Fixtures::Entry file(const QString &name, const QByteArray &content)
 {

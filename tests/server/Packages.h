@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/Fixtures.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -20,7 +22,6 @@ struct Identity
 // The path of the made package, or empty with *error set.
 QString makeApk(const QString &folder, const Identity &identity, QString *error);
 QString makeIpa(const QString &folder, const Identity &identity, QString *error);
-QString sha256Of(const QString &path);
-QString sha256Of(const QByteArray &bytes);
+using Fixtures::sha256Of;
 
 } // namespace Packages

@@ -2,6 +2,7 @@
 // page and the download itself, concurrent uploads, uploads cut off or refused.
 #include "tests/server/Packages.h"
 #include "tests/server/RawConnection.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestService.h"
 
@@ -16,11 +17,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using Fixtures::readAll;
 
 QByteArray uploadHead(const TestService &service, const QString &boundary, qint64 length)
 {

@@ -36,6 +36,14 @@
 namespace Fixtures {
 
 QString lastError();
+// Hex SHA-256 of a file's bytes (empty when it cannot be read) and of bytes in memory: how tests
+// check that a package arrived whole.
+QString sha256Of(const QString &path);
+QString sha256Of(const QByteArray &bytes);
+// A file's bytes, empty when it cannot be read.
+QByteArray readAll(const QString &path);
+// Every file and folder below folder (hidden ones too), relative to it, sorted.
+QStringList filesBelow(const QString &folder);
 // Absolute path of a script in tests/fixtures/.
 QString script(const QString &name);
 // Runs a script of tests/fixtures/ with bash; false (and lastError) unless it exits with 0.

@@ -1,5 +1,6 @@
 #include "tests/support/TestService.h"
 
+#include "tests/support/Fixtures.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDeadlineTimer>
@@ -20,11 +21,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using Fixtures::readAll;
 
 std::string std8(const QByteArray &bytes)
 {
@@ -146,7 +143,7 @@ bool TestService::start()
     // The first line on stdout is "listening on http://127.0.0.1:<port>" once it accepts connections.
     QDeadlineTimer deadline(20000);
     while (!deadline.hasExpired()) {
-        const QByteArray out = readFile(m_outFile);
+        const QByteArray out = readAll(m_outFile);
         const qsizetype end = out.indexOf('\n');
         if (end >= 0) {
             const QByteArray first = out.left(end);
@@ -160,7 +157,7 @@ bool TestService::start()
             return m_port != 0;
         }
         if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(20)) {
-            m_error = u"quillo-server ended before listening: "_s + QString::fromUtf8(readFile(m_errFile));
+            m_error = u"quillo-server ended before listening: "_s + QString::fromUtf8(readAll(m_errFile));
             return false;
         }
     }
@@ -204,12 +201,12 @@ QString TestService::baseUrl() const
 
 QByteArray TestService::log() const
 {
-    return readFile(m_errFile);
+    return readAll(m_errFile);
 }
 
 QByteArray TestService::output() const
 {
-    return readFile(m_outFile);
+    return readAll(m_outFile);
 }
 
 void TestService::setAsServiceHost() const
@@ -324,7 +321,7 @@ TestService::Reply TestService::upload(const Account &account, const QString &pa
 TestService::Reply TestService::upload(const Account &account, const QString &packagePath, const UploadOptions &options) const
 {
     const QString boundary = newUploadBoundary();
-    const QByteArray body = uploadBody(uploadFields(account, options), QFileInfo(packagePath).fileName(), readFile(packagePath),
+    const QByteArray body = uploadBody(uploadFields(account, options), QFileInfo(packagePath).fileName(), readAll(packagePath),
                                        boundary);
     return request("POST", u"/apiv1/app/upload"_s,
                    {{"Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8()},

@@ -17,15 +17,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
-}
+using Fixtures::sha256Of;
 
 // Records everything a flow reports.
 struct Observer

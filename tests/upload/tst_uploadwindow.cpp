@@ -33,15 +33,7 @@ using namespace UploadWindowDriver;
 namespace {
 const QString kSuccessQuestion = u"上传完成，是否在浏览器中打开下载页面？"_s;
 
-QString sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return QString::fromLatin1(hash.result().toHex());
-}
+using Fixtures::sha256Of;
 } // namespace
 
 class TestUploadWindow : public QObject
