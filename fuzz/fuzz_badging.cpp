@@ -121,10 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return path;
     }();
     QVariantMap record { { u"left over"_s, 1 } };
-    PackageRecord::fillApkRecord(record, text, package, u"/work"_s);
+    PackageRecord::fillApkRecord(record, text, package, u"/unpacked"_s);
     FUZZ_CHECK(record.size() == 7 && !record.contains(u"left over"_s), "the record has %d keys", int(record.size()));
     const QString iconPath = record.value(u"iconPath"_s).toString();
-    FUZZ_CHECK(entry.isEmpty() ? iconPath.isEmpty() : iconPath == u"/work/"_s + entry, "icon path %s",
+    FUZZ_CHECK(entry.isEmpty() ? iconPath.isEmpty() : iconPath == u"/unpacked/"_s + entry, "icon path %s",
         FuzzSupport::printable(iconPath).constData());
     return 0;
 }
