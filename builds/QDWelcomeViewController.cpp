@@ -45,13 +45,16 @@ public:
         QObject *parent)
         : QObject(parent)
         , m_table(table)
+        , m_viewport(table->viewport())
         , m_doubleClicked(std::move(doubleClicked))
         , m_frameChanged(std::move(frameChanged))
     { }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched == m_table->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        // The viewport is compared by the pointer kept at the start: events also arrive while the
+        // table is being taken apart, when it is no longer a table to ask.
+        if (watched == m_viewport && event->type() == QEvent::MouseButtonDblClick) {
             auto *mouse = static_cast<QMouseEvent *>(event);
             if (mouse->button() == Qt::LeftButton) {
                 m_doubleClicked(m_table->rowAt(mouse->position().toPoint().y()));
@@ -65,6 +68,7 @@ public:
 
 private:
     QTableWidget *m_table;
+    QWidget *m_viewport;
     std::function<void(int)> m_doubleClicked;
     std::function<void()> m_frameChanged;
 };
@@ -84,6 +88,8 @@ QDWelcomeViewController::~QDWelcomeViewController()
     // Observers run inside a post: none may reach this screen while it is taken apart (closing
     // an open upload window below posts one).
     NotificationCenter::defaultCenter().removeObserver(this);
+    // Nor may the table's events once the screen's own parts are gone.
+    delete m_tableEvents;
     m_uploadWindow.reset();
     m_uploadController.reset();
 }
@@ -106,7 +112,7 @@ void QDWelcomeViewController::loadView()
     if (Preferences::intValue(u"isAutoUpdate"_s) == 1)
         checkNewVersion();
 
-    auto *events = new TableEvents(
+    auto *events = m_tableEvents = new TableEvents(
         m_recentlyBuildTable, [this](int row) { doubleClicked(row); }, [this] { placeNobuildLabel(); }, this);
     m_recentlyBuildTable->viewport()->installEventFilter(events);
     m_tableContainer->installEventFilter(events);

@@ -119,6 +119,7 @@ private:
     QTableWidget *m_recentlyBuildTable = nullptr;
     QLabel *m_nobuildTextField = nullptr;
     QWidget *m_tableContainer = nullptr;
+    QObject *m_tableEvents = nullptr; // filters the table's and its frame's events
     QPushButton *m_uploadButton = nullptr;
     QPushButton *m_openButton = nullptr;
     VersionCheck *m_versionCheck = nullptr;
