@@ -2,6 +2,7 @@
 
 #include "api/Logging.h"
 #include "api/ReplyBody.h"
+#include "api/SystemProxy.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -540,6 +541,14 @@ bool CurlEngine::Loop::configure(Transfer *t)
     set(CURLOPT_XFERINFOFUNCTION, &onProgress);
     set(CURLOPT_XFERINFODATA, static_cast<void *>(t));
     set(CURLOPT_HTTPHEADER, t->headerList);
+    // The proxy variables are libcurl's own business; the desktop's settings are passed on.
+    if (const std::optional<SystemProxy::Proxy> proxy = SystemProxy::forUrl(t->url)) {
+        set(CURLOPT_PROXY, proxy->url.constData());
+        if (!proxy->user.isEmpty()) {
+            set(CURLOPT_PROXYUSERNAME, proxy->user.constData());
+            set(CURLOPT_PROXYPASSWORD, proxy->password.constData());
+        }
+    }
     if (t->post && t->plan.body) {
         set(CURLOPT_POST, 1L);
         set(CURLOPT_READFUNCTION, &readBody);

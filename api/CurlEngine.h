@@ -29,7 +29,8 @@ protected:
 //
 // Form exchanges (API calls) run at most kMaxFormExchanges at a time; the others wait and
 // start in the order they were submitted. Uploads are not counted against that limit.
-// libcurl keeps its default proxy handling: http_proxy, https_proxy and no_proxy apply.
+// Proxies: http_proxy, https_proxy, all_proxy and no_proxy as libcurl applies them; without
+// them, the proxy the desktop's settings name (SystemProxy).
 class CurlEngine final : public QObject
 {
     Q_OBJECT

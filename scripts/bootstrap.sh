@@ -13,8 +13,9 @@ packages=(
     zbar-tools  # reads the QR code of the download page in the service's tests
     # desktop tests and screenshots: virtual display, session bus, notification service, tray host
     xvfb xauth dbus dbus-x11 notification-daemon xdotool imagemagick trayer fonts-wqy-microhei
-    # proxy tests, fuzzing and sanitizers
-    tinyproxy clang libclang-rt-14-dev
+    # proxy tests (a real proxy; the desktop's proxy settings as GNOME keeps them), fuzzing, sanitizers
+    tinyproxy libproxy1-plugin-gsettings libglib2.0-bin dconf-service dconf-gsettings-backend
+    gsettings-desktop-schemas clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,7 +1,8 @@
 // API calls and uploads through a real proxy (tinyproxy, started on loopback with a config of
 // its own): http_proxy is honoured by the desktop flow and by the quillo command, no_proxy
 // bypasses it, https_proxy tunnels with CONNECT, and a proxy that cannot reach the service or is
-// not there at all ends in the failures the envelope defines.
+// not there at all ends in the failures the envelope defines. Without those variables, the proxy
+// of the desktop's settings (GNOME's, here) is used.
 
 #include "api/CloudClient.h"
 #include "app/QSLoginModel.h"
@@ -73,6 +74,7 @@ public:
         m_process.waitForFinished();
     }
     QString url() const { return u"http://127.0.0.1:%1"_s.arg(m_port); }
+    quint16 port() const { return m_port; }
     // The request lines it forwarded ("POST http://… HTTP/1.1", "CONNECT 127.0.0.1:… HTTP/1.1").
     QStringList requests() const
     {
@@ -131,6 +133,52 @@ public:
 private:
     const char *m_name;
 };
+
+// Runs the quillo command in a GNOME session of its own: a private session bus, the proxy
+// settings written with gsettings (dconf keeps them below the test's home), none of the proxy
+// variables unless `environment` sets one.
+ProcessRun runQuilloOnGnome(quint16 proxyPort, const QStringList &arguments, const QStringList &environment = {})
+{
+    const QString script = TestEnvironment::path(u"gnome-session.sh"_s);
+    QFile file(script);
+    file.open(QIODevice::WriteOnly);
+    file.write("set -e\n"
+               "gsettings set org.gnome.system.proxy mode manual\n"
+               "gsettings set org.gnome.system.proxy.http host 127.0.0.1\n"
+               "gsettings set org.gnome.system.proxy.http port \"$1\"\n"
+               "gsettings set org.gnome.system.proxy ignore-hosts \"[]\"\n"
+               "shift\n"
+               "exec \"$@\"\n");
+    file.close();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+             "no_proxy", "NO_PROXY", "DBUS_SESSION_BUS_ADDRESS" })
+        env.remove(QString::fromLatin1(name));
+    env.insert(u"XDG_CURRENT_DESKTOP"_s, u"GNOME"_s);
+    env.insert(u"DESKTOP_SESSION"_s, u"gnome"_s);
+    for (const QString &pair : environment) {
+        const qsizetype equals = pair.indexOf(u'=');
+        env.insert(pair.left(equals), pair.mid(equals + 1));
+    }
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(u"dbus-run-session"_s,
+        QStringList { u"--"_s, u"bash"_s, script, QString::number(proxyPort), TestEnvironment::binDir() + u"/quillo"_s }
+            + arguments);
+    ProcessRun run;
+    if (!process.waitForFinished(60000)) {
+        run.timedOut = true;
+        process.kill();
+        process.waitForFinished();
+    }
+    run.crashed = process.exitStatus() == QProcess::CrashExit;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
 
 UploadFlow::Result uploadWithTheFlow(const QString &package)
 {
@@ -213,6 +261,32 @@ private Q_SLOTS:
         const ProcessRun cli = runQuilloProcess({ u"upload"_s, m_ipa, u"--quiet"_s });
         QVERIFY2(cli.exitCode == 0, cli.describe().constData());
         QCOMPARE(m_proxy.requests().size(), before);
+    }
+
+    // No proxy variable: the proxy named in the desktop's settings carries the calls and the
+    // upload. A variable, even one that names no proxy for the service, puts libcurl's own rules
+    // first and the settings aside.
+    void desktopSettingsNameTheProxy()
+    {
+        const QString base = m_service.baseUrl();
+        const qsizetype released = m_service.releases().size();
+        qsizetype before = m_proxy.requests().size();
+        ProcessRun cli = runQuilloOnGnome(m_proxy.port(), { u"upload"_s, m_ipa, u"--quiet"_s });
+        QVERIFY2(cli.exitCode == 0, cli.describe().constData());
+        QStringList forwarded = m_proxy.requests().mid(before);
+        QVERIFY2(forwarded.contains(u"POST %1/apiv1/app/uploadPrepare HTTP/1.1"_s.arg(base)),
+            qPrintable(forwarded.join(u'\n')));
+        QVERIFY2(forwarded.contains(u"POST %1/apiv1/app/upload HTTP/1.1"_s.arg(base)), qPrintable(forwarded.join(u'\n')));
+        QCOMPARE(m_service.releases().size(), released + 1);
+        QCOMPARE(m_service.releases().last().sha256, m_sha);
+
+        before = m_proxy.requests().size();
+        cli = runQuilloOnGnome(m_proxy.port(), { u"upload"_s, m_ipa, u"--quiet"_s }, { u"no_proxy=example.invalid"_s });
+        QVERIFY2(cli.exitCode == 0, cli.describe().constData());
+        forwarded = m_proxy.requests().mid(before);
+        QVERIFY2(forwarded.isEmpty(), qPrintable(forwarded.join(u'\n')));
+        QCOMPARE(m_service.releases().size(), released + 2);
+        QCOMPARE(m_service.releases().last().sha256, m_sha);
     }
 
     // An https service address is reached through a CONNECT tunnel. The peer on the other end
