@@ -118,15 +118,21 @@ QByteArray ProcessRun::describe() const
 
 ProcessRun runQuilloProcess(const QStringList &arguments, const QStringList &environment, int timeoutMs)
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString &pair : environment) {
         const qsizetype equals = pair.indexOf(u'=');
         env.insert(pair.left(equals), pair.mid(equals + 1));
     }
-    process.setProcessEnvironment(env);
+    return runProcess(TestEnvironment::binDir() + u"/quillo"_s, arguments, env, timeoutMs);
+}
+
+ProcessRun runProcess(
+    const QString &program, const QStringList &arguments, const QProcessEnvironment &environment, int timeoutMs)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(TestEnvironment::binDir() + u"/quillo"_s, arguments);
+    process.start(program, arguments);
     ProcessRun run;
     if (!process.waitForFinished(timeoutMs)) {
         run.timedOut = true;

@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -59,5 +60,8 @@ struct ProcessRun
 
 // Runs the built quillo command with the test's environment plus `environment` (NAME=value).
 ProcessRun runQuilloProcess(const QStringList &arguments, const QStringList &environment = {}, int timeoutMs = 60000);
+// Runs a program with exactly the given environment, standard input empty.
+ProcessRun runProcess(
+    const QString &program, const QStringList &arguments, const QProcessEnvironment &environment, int timeoutMs = 60000);
 
 using Fixtures::sha256Of;

@@ -161,23 +161,10 @@ ProcessRun runQuilloOnGnome(quint16 proxyPort, const QStringList &arguments, con
         const qsizetype equals = pair.indexOf(u'=');
         env.insert(pair.left(equals), pair.mid(equals + 1));
     }
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(u"dbus-run-session"_s,
+    return runProcess(u"dbus-run-session"_s,
         QStringList { u"--"_s, u"bash"_s, script, QString::number(proxyPort), TestEnvironment::binDir() + u"/quillo"_s }
-            + arguments);
-    ProcessRun run;
-    if (!process.waitForFinished(60000)) {
-        run.timedOut = true;
-        process.kill();
-        process.waitForFinished();
-    }
-    run.crashed = process.exitStatus() == QProcess::CrashExit;
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+            + arguments,
+        env);
 }
 
 UploadFlow::Result uploadWithTheFlow(const QString &package)
