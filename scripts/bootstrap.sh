@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
     # build
-    cmake ninja-build g++ pkg-config file
+    cmake ninja-build g++ pkg-config file ccache
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-qpa-plugins libgl-dev libxkbcommon-dev
     libplist-dev libzip-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
     # tools the program runs, and the real tools the tests make their fixtures with
     aapt android-framework-res libimobiledevice-utils libplist-utils zip unzip openssl curl sqlite3
+    qrencode    # the QR code tests compare the page's code with the reference encoder's
     zbar-tools  # reads the QR code of the download page in the service's tests
     # desktop tests and screenshots: virtual display, session bus, notification service, tray host
     xvfb xauth dbus dbus-x11 notification-daemon xdotool imagemagick trayer fonts-wqy-microhei
