@@ -140,13 +140,13 @@ int main(int argc, char *argv[])
     clock.start();
     const QDateTime base = QDateTime::currentDateTime().addDays(-30);
     for (int i = 0; i < archives; ++i) {
-        ArchiveTree::Spec spec;
-        spec.identifier = u"com.example.bench%1"_s.arg(i);
-        spec.name = u"Bench%1"_s.arg(i);
-        spec.modified = base.addSecs(i * 37);
+        ArchiveTree::Layout fixture;
+        fixture.identifier = u"com.example.bench%1"_s.arg(i);
+        fixture.name = u"Bench%1"_s.arg(i);
+        fixture.modified = base.addSecs(i * 37);
         // Like the build tool: one folder per day, a few dozen archives in each.
         const QString path = root + u"/2024-%1/Bench%2.xcarchive"_s.arg(i / 40, 2, 10, QChar(u'0')).arg(i);
-        if (!ArchiveTree::make(path, spec)) {
+        if (!ArchiveTree::make(path, fixture)) {
             std::fprintf(stderr, "cannot make archive %d: %s\n", i, qPrintable(ArchiveTree::lastError()));
             return 1;
         }

@@ -1,6 +1,6 @@
 #include "app/Config.h"
 #include "app/Preferences.h"
-#include "app/VersionCheck.h"
+#include "ui/VersionCheck.h"
 #include "builds/ArchiveFolderWatch.h"
 #include "builds/QDApplicationCellView.h"
 #include "builds/QDMenuView.h"
@@ -40,20 +40,20 @@ class RecentBuildsTest : public QObject
 
     static QString archives() { return Config::archivesDir(); }
 
-    static void make(const QString &relative, ArchiveTree::Spec spec = {})
+    static void make(const QString &relative, ArchiveTree::Layout fixture = {})
     {
-        QVERIFY2(ArchiveTree::make(archives() + u'/' + relative, spec), qPrintable(ArchiveTree::lastError()));
+        QVERIFY2(ArchiveTree::make(archives() + u'/' + relative, fixture), qPrintable(ArchiveTree::lastError()));
     }
     // Archive i: "App<i>" <i>.0 (<i>), com.example.app<i>, modified i minutes after the base time.
     void makeNumbered(int i, const QString &day = u"2024-05-01"_s)
     {
-        ArchiveTree::Spec spec;
-        spec.identifier = u"com.example.app%1"_s.arg(i);
-        spec.name = u"App%1"_s.arg(i);
-        spec.version = u"%1.0"_s.arg(i);
-        spec.build = QString::number(i);
-        spec.modified = m_base.addSecs(60 * i);
-        make(u"%1/App%2.xcarchive"_s.arg(day).arg(i), spec);
+        ArchiveTree::Layout fixture;
+        fixture.identifier = u"com.example.app%1"_s.arg(i);
+        fixture.name = u"App%1"_s.arg(i);
+        fixture.version = u"%1.0"_s.arg(i);
+        fixture.build = QString::number(i);
+        fixture.modified = m_base.addSecs(60 * i);
+        make(u"%1/App%2.xcarchive"_s.arg(day).arg(i), fixture);
     }
 
     void build()
@@ -168,23 +168,23 @@ private slots:
 
     void whatTheScanLeavesOut()
     {
-        ArchiveTree::Spec plain;
+        ArchiveTree::Layout plain;
         plain.name = u"Plain"_s;
         plain.identifier = u"com.example.plain"_s;
         plain.build.clear();
         plain.withIcon = false;
         plain.modified = m_base.addSecs(30);
         make(u"2024-05-01/Plain.xcarchive"_s, plain);
-        ArchiveTree::Spec noSuffix;
+        ArchiveTree::Layout noSuffix;
         noSuffix.name = u"NoSuffix"_s;
         noSuffix.modified = m_base.addSecs(60);
         make(u"2024-05-02/folder without extension"_s, noSuffix); // no extension check
-        ArchiveTree::Spec hidden;
+        ArchiveTree::Layout hidden;
         hidden.name = u"Hidden"_s;
         hidden.modified = m_base.addSecs(90);
         make(u".hidden/Hidden.xcarchive"_s, hidden);
         make(u"2024-05-01/.Dot.xcarchive"_s, hidden);
-        ArchiveTree::Spec noIdentifier;
+        ArchiveTree::Layout noIdentifier;
         noIdentifier.identifier.clear();
         make(u"2024-05-01/NoIdentifier.xcarchive"_s, noIdentifier);
         QVERIFY(QDir().mkpath(archives() + u"/2024-05-01/Empty.xcarchive"_s));

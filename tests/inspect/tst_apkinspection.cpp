@@ -71,10 +71,10 @@ class TestApkInspection : public QObject
 {
     Q_OBJECT
 
-    QString apk(const QString &name, const Fixtures::Apk &spec = Fixtures::Apk())
+    QString apk(const QString &name, const Fixtures::Apk &fixture = Fixtures::Apk())
     {
         const QString path = TestEnvironment::path(u"packages/"_s + name);
-        if (!Fixtures::makeApk(path, spec))
+        if (!Fixtures::makeApk(path, fixture))
             qWarning("%s", qPrintable(Fixtures::lastError()));
         return path;
     }
@@ -89,11 +89,11 @@ private Q_SLOTS:
 
     void inspectsARealPackage()
     {
-        Fixtures::Apk spec;
-        spec.label = u"Bob's Demo"_s; // cut at the quote, as the expression stops there
-        spec.localizedLabels.insert(u"zh"_s, u"演示应用"_s);
-        spec.densities = {u"mdpi"_s, u"hdpi"_s, u"xhdpi"_s};
-        const QString path = apk(u"real.apk"_s, spec);
+        Fixtures::Apk fixture;
+        fixture.label = u"Bob's Demo"_s; // cut at the quote, as the expression stops there
+        fixture.localizedLabels.insert(u"zh"_s, u"演示应用"_s);
+        fixture.densities = {u"mdpi"_s, u"hdpi"_s, u"xhdpi"_s};
+        const QString path = apk(u"real.apk"_s, fixture);
 
         RecordingDelegate delegate;
         delegate.record.insert(u"shortcutUrl"_s, u"old"_s);
@@ -127,7 +127,7 @@ private Q_SLOTS:
 
     void labelsAndMissingFields_data()
     {
-        QTest::addColumn<Fixtures::Apk>("spec");
+        QTest::addColumn<Fixtures::Apk>("fixture");
         QTest::addColumn<QString>("appName");
         QTest::addColumn<QString>("appVersion");
         QTest::addColumn<bool>("icon");
@@ -142,11 +142,11 @@ private Q_SLOTS:
     }
     void labelsAndMissingFields()
     {
-        QFETCH(Fixtures::Apk, spec);
+        QFETCH(Fixtures::Apk, fixture);
         QFETCH(bool, icon);
         RecordingDelegate delegate;
         PackageInspector inspector(&delegate);
-        inspector.ParseAPK(apk(u"fields.apk"_s, spec));
+        inspector.ParseAPK(apk(u"fields.apk"_s, fixture));
         QTRY_COMPARE_WITH_TIMEOUT(delegate.platforms.size(), 1, 20000);
         QTEST(delegate.record.value(u"appName"_s).toString(), "appName");
         QTEST(delegate.record.value(u"appVersion"_s).toString(), "appVersion");

@@ -118,9 +118,9 @@ private Q_SLOTS:
     void noProfileNameFailsWithoutTheTool()
     {
         const QString archive = TestEnvironment::root() + u"/Archives/NoProfile.xcarchive"_s;
-        Fixtures::Archive spec;
-        spec.profileName.reset();
-        QVERIFY(Fixtures::makeArchive(archive, spec));
+        Fixtures::Archive fixture;
+        fixture.profileName.reset();
+        QVERIFY(Fixtures::makeArchive(archive, fixture));
         ExportRunner runner;
         QSignalSpy finished(&runner, &ExportRunner::finished);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"names no provisioning profile"_s));

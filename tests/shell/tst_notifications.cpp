@@ -37,14 +37,14 @@ class NotificationsTest : public QObject
     QString addNewerArchive()
     {
         ++m_made;
-        ArchiveTree::Spec spec;
-        spec.identifier = u"com.example.notified%1"_s.arg(m_made);
-        spec.name = u"Notified"_s;
-        spec.version = u"2.%1"_s.arg(m_made);
-        spec.build = u"7"_s;
-        spec.modified = m_base.addSecs(600 * m_made);
+        ArchiveTree::Layout fixture;
+        fixture.identifier = u"com.example.notified%1"_s.arg(m_made);
+        fixture.name = u"Notified"_s;
+        fixture.version = u"2.%1"_s.arg(m_made);
+        fixture.build = u"7"_s;
+        fixture.modified = m_base.addSecs(600 * m_made);
         const QString path = Config::archivesDir() + u"/2024-05-04/N%1.xcarchive"_s.arg(m_made);
-        if (!ArchiveTree::make(path, spec))
+        if (!ArchiveTree::make(path, fixture))
             qWarning("%s", qPrintable(ArchiveTree::lastError()));
         return path;
     }
@@ -60,7 +60,7 @@ private slots:
         QSLoginModel::setLoginWithUId(
             u"0123456789abcdef0123456789abcdef"_s, QVariantMap { { u"u_api_token"_s, u"t"_s } });
         Fixtures::useFakeXcodebuild();
-        ArchiveTree::Spec first;
+        ArchiveTree::Layout first;
         first.modified = m_base;
         QVERIFY2(ArchiveTree::make(Config::archivesDir() + u"/2024-05-04/First.xcarchive"_s, first),
             qPrintable(ArchiveTree::lastError()));

@@ -81,7 +81,7 @@ bool ArchiveTree::setModified(const QString &path, const QDateTime &when)
     return true;
 }
 
-bool ArchiveTree::make(const QString &archiveDir, const Spec &spec)
+bool ArchiveTree::make(const QString &archiveDir, const Layout &fixture)
 {
     const QString source = templateArchive();
     if (source.isEmpty())
@@ -92,7 +92,7 @@ bool ArchiveTree::make(const QString &archiveDir, const Spec &spec)
         return false;
 
     const QString app = archiveDir + u"/Products/Applications/Demo.app"_s;
-    if (!spec.withIcon)
+    if (!fixture.withIcon)
         QFile::remove(app + u"/Icon.png"_s);
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
@@ -102,15 +102,15 @@ bool ArchiveTree::make(const QString &archiveDir, const Spec &spec)
         if (!value.isEmpty())
             xml += "\t<key>" + QByteArray(key) + "</key>\n\t<string>" + escaped(value) + "</string>\n";
     };
-    entry("CFBundleIdentifier", spec.identifier);
-    entry("CFBundleShortVersionString", spec.version);
-    entry("CFBundleVersion", spec.build);
-    entry("CFBundleDisplayName", spec.name);
-    entry("CFBundleName", spec.name);
+    entry("CFBundleIdentifier", fixture.identifier);
+    entry("CFBundleShortVersionString", fixture.version);
+    entry("CFBundleVersion", fixture.build);
+    entry("CFBundleDisplayName", fixture.name);
+    entry("CFBundleName", fixture.name);
     xml += "</dict>\n</plist>\n";
     QSaveFile plist(app + u"/Info.plist"_s);
     if (!plist.open(QIODevice::WriteOnly) || plist.write(xml) != xml.size() || !plist.commit())
         return fail(u"cannot write the Info.plist of "_s + archiveDir);
 
-    return setModified(archiveDir, spec.modified.isValid() ? spec.modified : QDateTime::currentDateTime());
+    return setModified(archiveDir, fixture.modified.isValid() ? fixture.modified : QDateTime::currentDateTime());
 }

@@ -8,14 +8,14 @@
 // archive is a copy of it with its own Info.plist and modification time, so a hundred archives
 // take a moment.
 //
-//     ArchiveTree::Spec spec;                       // com.example.demo 1.2.3 (45) "Demo"
-//     spec.identifier = u"com.example.b"_s;
-//     spec.modified = QDateTime::currentDateTime().addSecs(-60);
-//     QVERIFY2(ArchiveTree::make(Config::archivesDir() + u"/2024-05-01/B.xcarchive"_s, spec),
+//     ArchiveTree::Layout fixture;                    // com.example.demo 1.2.3 (45) "Demo"
+//     fixture.identifier = u"com.example.b"_s;
+//     fixture.modified = QDateTime::currentDateTime().addSecs(-60);
+//     QVERIFY2(ArchiveTree::make(Config::archivesDir() + u"/2024-05-01/B.xcarchive"_s, fixture),
 //              qPrintable(ArchiveTree::lastError()));
 namespace ArchiveTree {
 
-struct Spec
+struct Layout
 {
     QString identifier = QStringLiteral("com.example.demo"); // empty: no CFBundleIdentifier
     QString name = QStringLiteral("Demo");
@@ -25,7 +25,7 @@ struct Spec
     QDateTime modified; // invalid: now
 };
 
-bool make(const QString &archiveDir, const Spec &spec = Spec());
+bool make(const QString &archiveDir, const Layout &fixture = Layout());
 // Sets the modification (and access) time of a file or folder.
 bool setModified(const QString &path, const QDateTime &when);
 QString lastError();
