@@ -1,7 +1,7 @@
 #include "account/QDPreferenceAdvanceController.h"
 
 #include "account/PreferenceSwitch.h"
-#include "app/VersionCheck.h"
+#include "ui/VersionCheck.h"
 
 #include <QCheckBox>
 #include <QPushButton>

@@ -5,7 +5,7 @@
 #include "app/NotificationCenter.h"
 #include "app/Notifications.h"
 #include "app/Preferences.h"
-#include "app/VersionCheck.h"
+#include "ui/VersionCheck.h"
 #include "builds/ArchiveFolderWatch.h"
 #include "builds/ArchiveText.h"
 #include "builds/Logging.h"

@@ -1,6 +1,7 @@
 #include "cli/ToolCommands.h"
 
 #include "api/CloudClient.h"
+#include "api/NewestVersion.h"
 #include "app/Config.h"
 #include "app/DataCheck.h"
 #include "cli/ApiCall.h"
@@ -126,33 +127,30 @@ int ToolCommands::checkUpdate(Console &console, const QStringList &arguments)
     call.client().checkNewestVersion(version, &call, ApiCall::kSuccess, ApiCall::kFailure);
     if (!call.wait()) {
         if (!call.wasInterrupted())
-            console.error(call.errorMessage(u"检查新版本失败，请稍后重试"_s));
+            console.error(call.errorMessage(NewestVersion::kFallbackErrorText));
         return call.exitCode();
     }
     const bool json = parser.isSet(u"json"_s);
-    const QVariant data = call.data();
+    const NewestVersion::Reply reply = NewestVersion::read(call.data());
     QJsonObject object { { u"current"_s, version }, { u"newer"_s, false }, { u"url"_s, QJsonValue::Null } };
-    if (DataCheck::isValidDictionary(data)) {
-        const QVariant url = data.toMap().value(u"d_down_url"_s);
-        // A reply that names no address is silent, as in the desktop program.
-        if (DataCheck::isValidString(url)) {
-            object[u"newer"_s] = true;
-            object[u"url"_s] = url.toString();
-            if (json) {
-                CommandSupport::printJson(console, object);
-            } else {
-                console.note(u"发现新版本，下载地址："_s, Console::Tone::Success);
-                console.out() << url.toString() << '\n';
-                console.out().flush();
-            }
-            QString error;
-            if (parser.isSet(u"open"_s) && !console.openUrl(url.toString(), &error))
-                console.warning(error);
-            return ExitCode::Success;
+    // A reply that names no address is silent, as in the desktop program.
+    if (reply.kind == NewestVersion::Reply::Kind::Newer) {
+        object[u"newer"_s] = true;
+        object[u"url"_s] = reply.url;
+        if (json) {
+            CommandSupport::printJson(console, object);
+        } else {
+            console.note(u"发现新版本，下载地址："_s, Console::Tone::Success);
+            console.out() << reply.url << '\n';
+            console.out().flush();
         }
-    } else if (!json) {
-        console.note(u"当前已是最新版本！"_s);
+        QString error;
+        if (parser.isSet(u"open"_s) && !console.openUrl(reply.url, &error))
+            console.warning(error);
+        return ExitCode::Success;
     }
+    if (reply.kind == NewestVersion::Reply::Kind::UpToDate && !json)
+        console.note(u"当前已是最新版本！"_s);
     if (json)
         CommandSupport::printJson(console, object);
     return ExitCode::Success;

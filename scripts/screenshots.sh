@@ -12,7 +12,7 @@
 # process it started stopped. The user's own settings and archives are not touched.
 #
 # The upload window is opened on a package through the program's debugging aid
-# QUILLO_OPEN_PACKAGE=<path> (see app/main.cpp), since a drag is not something xdotool does well;
+# QUILLO_OPEN_PACKAGE=<path> (see shell/main.cpp), since a drag is not something xdotool does well;
 # the "uploading" picture goes through a small relay that slows the upload down.
 set -euo pipefail
 [ -n "${SCREENSHOTS_TRACE:-}" ] && set -x

@@ -6,7 +6,7 @@
 #include "app/Notifications.h"
 #include "app/Preferences.h"
 #include "app/QSLoginModel.h"
-#include "app/VersionCheck.h"
+#include "ui/VersionCheck.h"
 #include "tests/account/UserInput.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/TestService.h"

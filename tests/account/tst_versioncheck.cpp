@@ -1,4 +1,4 @@
-#include "app/VersionCheck.h"
+#include "ui/VersionCheck.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/TestService.h"
 #include "ui/Alert.h"

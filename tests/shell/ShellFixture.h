@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppDelegate.h"
+#include "shell/AppDelegate.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QMainWindow>

@@ -1,10 +1,10 @@
 #include "account/PreferencesWindowController.h"
 #include "account/QDLoginViewController.h"
-#include "app/AppDelegate.h"
+#include "shell/AppDelegate.h"
 #include "app/Config.h"
 #include "app/Preferences.h"
 #include "app/QSLoginModel.h"
-#include "app/VersionCheck.h"
+#include "ui/VersionCheck.h"
 #include "builds/QDMenuViewController.h"
 #include "builds/QDWelcomeViewController.h"
 #include "devicelog/QDViewDeviceLogController.h"
@@ -136,9 +136,9 @@ private slots:
 
     void startWithASession()
     {
-        ArchiveTree::Spec spec;
-        spec.identifier = u"com.example.started"_s;
-        QVERIFY2(ArchiveTree::make(Config::archivesDir() + u"/2024-05-01/Started.xcarchive"_s, spec),
+        ArchiveTree::Layout fixture;
+        fixture.identifier = u"com.example.started"_s;
+        QVERIFY2(ArchiveTree::make(Config::archivesDir() + u"/2024-05-01/Started.xcarchive"_s, fixture),
             qPrintable(ArchiveTree::lastError()));
         logIn();
         const qint64 launches = m_service.launchCount(u"launch"_s);

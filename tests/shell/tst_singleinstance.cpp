@@ -2,7 +2,7 @@
 #include "app/QSLoginModel.h"
 #include "tests/shell/ShellFixture.h"
 #include "tests/support/GuiTestMain.h"
-#include "ui/SingleInstance.h"
+#include "shell/SingleInstance.h"
 
 #include <QFile>
 #include <QLocalSocket>

@@ -1,4 +1,4 @@
-#include "ui/SingleInstance.h"
+#include "shell/SingleInstance.h"
 
 #include "ui/Logging.h"
 

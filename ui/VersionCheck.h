@@ -1,5 +1,7 @@
 #pragma once
 
+#include "api/NewestVersion.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -10,7 +12,8 @@
 class CloudClient;
 class QWidget;
 
-// The check for a newer release of the program, shared by its three entry points: the shell's
+// The desktop's check for a newer release of the program (the reply rule itself is
+// NewestVersion's, shared with the command line), used by its three entry points: the shell's
 // check-for-updates command, the automatic check when the recent-builds screen loads, and the
 // Advanced preferences pane. Each entry point keeps its own instance, and so its own API client
 // and its own newVersionURL.
@@ -40,7 +43,7 @@ public:
 
     static inline const QString kNewVersionText = QStringLiteral("发现新版本，是否前往更新？");
     static inline const QString kUpToDateText = QStringLiteral("当前已是最新版本！");
-    static inline const QString kFallbackErrorText = QStringLiteral("检查新版本失败，请稍后重试");
+    static inline const QString kFallbackErrorText = NewestVersion::kFallbackErrorText;
 
     // sheetOwner: the sheets go on its window (a null or destroyed owner shows them
     // application-modal). The owner may also be this object's parent.

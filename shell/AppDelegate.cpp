@@ -1,4 +1,4 @@
-#include "app/AppDelegate.h"
+#include "shell/AppDelegate.h"
 
 #include "account/PreferencesWindow.h"
 #include "account/QDLoginViewController.h"
@@ -10,7 +10,7 @@
 #include "app/Notifications.h"
 #include "app/Preferences.h"
 #include "app/QSLoginModel.h"
-#include "app/VersionCheck.h"
+#include "ui/VersionCheck.h"
 #include "builds/QDMenuViewController.h"
 #include "builds/QDWelcomeViewController.h"
 #include "devicelog/QDViewDeviceLogController.h"

@@ -1,8 +1,8 @@
-#include "app/AppDelegate.h"
+#include "shell/AppDelegate.h"
 #include "app/Config.h"
 #include "app/Logging.h"
 #include "builds/QDWelcomeViewController.h"
-#include "ui/SingleInstance.h"
+#include "shell/SingleInstance.h"
 #include "upload/QDUploadViewController.h"
 
 #include <QApplication>
