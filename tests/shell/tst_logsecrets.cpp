@@ -16,6 +16,7 @@
 #include "tests/upload/UploadWindowDriver.h"
 #include "ui/Alert.h"
 #include "upload/QDDragDropViewController.h"
+#include "upload/QDScreenStack.h"
 #include "upload/QDUploadViewController.h"
 #include "upload/UploadFlow.h"
 
@@ -177,7 +178,7 @@ private slots:
         if (!rules.isEmpty())
             env.insert(u"QT_LOGGING_RULES"_s, rules);
         env.insert(u"QUILLO_OPEN_PACKAGE"_s, m_apk);
-        const QString runtime = TestEnvironment::path(u"runtime/%1"_s.arg(QTest::currentDataTag()).replace(u' ', u'-'));
+        const QString runtime = TestEnvironment::path(u"runtime/"_s + (rules.isEmpty() ? u"default"_s : u"all"_s));
         QVERIFY(QDir().mkpath(runtime));
         env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
         desktop.setProcessEnvironment(env);
