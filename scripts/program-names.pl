@@ -18,7 +18,8 @@
 #     startDetached, setProgram, execute, findExecutable, resourcePath, or to a function of the
 #     project whose first parameter is `const QString &program`; what such a call hands to a
 #     wrapper (dbus-run-session -- bash, sh -c "…"); every script written in a string literal
-#     that begins with "#!".
+#     that begins with "#!"; every literal that is the path of a program in /bin, /sbin, /usr/bin
+#     or /usr/sbin (such paths go to QUILLO_XCODEBUILD and the like).
 #   CMake: find_program names; COMMAND words, through set(VAR word …) for COMMAND ${VAR}.
 # Relative paths (scripts/…, build/bin/…) are the project's own files and are not listed.
 use strict;
@@ -43,6 +44,35 @@ sub found { my ($name, $where) = @_; push @found, "$name\t$where" if defined $na
 
 # ---- shell ------------------------------------------------------------------------------------
 
+# The index after the ")" that matches the "(" at $i, past quotes, comments and nested
+# substitutions (a double-quoted text may hold "$(…)" with quotes of its own).
+sub skip_parens {
+    my ($text, $i) = @_;
+    my $n = length $text;
+    my $depth = 0;
+    while ($i < $n) {
+        my $c = substr($text, $i, 1);
+        if ($c eq '\\') { $i += 2; next; }
+        if ($c eq "'") { my $e = index($text, "'", $i + 1); $i = $e < 0 ? $n : $e + 1; next; }
+        if ($c eq '#' && substr($text, $i - 1, 1) =~ /[\s(]/) { my $e = index($text, "\n", $i); $i = $e < 0 ? $n : $e; next; }
+        if ($c eq '"') {
+            $i++;
+            while ($i < $n && substr($text, $i, 1) ne '"') {
+                if (substr($text, $i, 1) eq '\\') { $i += 2; next; }
+                if (substr($text, $i, 2) eq '$(') { $i = skip_parens($text, $i + 1); next; }
+                $i++;
+            }
+            $i++;
+            next;
+        }
+        $depth++ if $c eq '(';
+        $depth-- if $c eq ')';
+        $i++;
+        return $i if $depth == 0;
+    }
+    return $i;
+}
+
 # Splits shell text into words and operators; each word is [text, line, literal?]. Substitutions
 # inside words are scanned on their own and leave "$_" in the word.
 sub shell_tokens {
@@ -57,20 +87,9 @@ sub shell_tokens {
     };
     my $add = sub { $word = '' unless defined $word; $wordLine = $line if $word eq ''; $word .= $_[0]; };
     my $substitution = sub { # from $i at an opening "(" to its match; returns the inner text
-        my $depth = 0;
         my $start = $i;
-        while ($i < $n) {
-            my $c = substr($text, $i, 1);
-            if ($c eq '\\') { $i += 2; next; }
-            if ($c eq "'") { my $e = index($text, "'", $i + 1); $i = $e < 0 ? $n : $e + 1; next; }
-            if ($c eq '#' && substr($text, $i - 1, 1) =~ /[\s(]/) { my $e = index($text, "\n", $i); $i = $e < 0 ? $n : $e; next; }
-            $depth++ if $c eq '(';
-            $depth-- if $c eq ')';
-            $i++;
-            last if $depth == 0;
-        }
-        my $inner = substr($text, $start + 1, $i - $start - 2);
-        return $inner;
+        $i = skip_parens($text, $i);
+        return substr($text, $start + 1, $i - $start - 2);
     };
     while ($i < $n) {
         my $c = substr($text, $i, 1);
@@ -446,6 +465,10 @@ sub scan_cpp {
             scan_shell($script, $file, $t->{line});
             next;
         }
+        if (exists $t->{s} && $t->{s} =~ m{^/(?:usr/)?s?bin/[A-Za-z0-9._+-]+$}) { # a system program by its path
+            found($t->{s}, "$file:$t->{line}");
+            next;
+        }
         next unless exists $t->{id} && ($starter{$t->{id}} || $helpers->{$t->{id}});
         next unless ($tokens[$k + 1]{p} // '') eq '(';
         next if $k > 0 && exists $tokens[$k - 1]{id} && $tokens[$k - 1]{id} =~ /^(bool|void|int|QString|ProcessRun)$/;
@@ -500,8 +523,9 @@ sub scan_cmake {
 # ---- the trace --------------------------------------------------------------------------------
 
 # Programs that processes of the project executed. A process is the project's when it runs a
-# file below ROOT (or a temporary file a test wrote), ctest, or a shell or env that a process of
-# the project started; what it executes is then started by the project.
+# file below ROOT (or a temporary file a test wrote), ctest, or a shell or a wrapper (env,
+# dbus-run-session, …) that a process of the project started; what it executes is then started
+# by the project.
 sub scan_trace {
     my ($log, $root) = @_;
     open my $in, '<', $log or die "$log: $!\n";
@@ -510,7 +534,7 @@ sub scan_trace {
         my ($path, $parentOurs) = @_;
         return 1 if index($path, "$root/") == 0 || $path =~ m{^/tmp/} || $path =~ m{/ctest$};
         my $base = $path =~ s{.*/}{}r;
-        return $parentOurs && ($shell{$base} || $base eq 'env');
+        return $parentOurs && ($shell{$base} || exists $wrapper{$base});
     };
     while (my $l = <$in>) {
         my ($pid, $rest) = $l =~ /^(\d+)\s+(.*)$/ or next;
