@@ -14,8 +14,18 @@ namespace {
 constexpr qsizetype kShortestSecret = 4;
 constexpr qsizetype kRememberedSecrets = 64;
 
-QMutex g_mutex; // guards g_secrets: log lines come from every thread
-QStringList g_secrets;
+// Log lines come from every thread, and may come while static objects are being destroyed: the
+// list is guarded and never destroyed.
+struct Secrets
+{
+    QMutex mutex;
+    QStringList list;
+};
+Secrets &secrets()
+{
+    static Secrets *s = new Secrets;
+    return *s;
+}
 QtMessageHandler g_previous = nullptr;
 
 QVariant maskedMember(const QVariant &value)
@@ -53,15 +63,15 @@ QString maskPairs(const QString &text, const QRegularExpression &pattern)
 
 QString maskRemembered(QString text)
 {
-    QStringList secrets;
+    QStringList known;
     {
-        QMutexLocker lock(&g_mutex);
-        secrets = g_secrets;
+        QMutexLocker lock(&secrets().mutex);
+        known = secrets().list;
     }
     // Longer secrets first, so that one holding another is masked whole.
     std::stable_sort(
-        secrets.begin(), secrets.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
-    for (const QString &secret : std::as_const(secrets))
+        known.begin(), known.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    for (const QString &secret : std::as_const(known))
         text.replace(secret, LogMask::kMask.toString());
     return text;
 }
@@ -129,11 +139,12 @@ void LogMask::remember(const QString &secret)
 {
     if (secret.size() < kShortestSecret || secret == kMask)
         return;
-    QMutexLocker lock(&g_mutex);
-    g_secrets.removeAll(secret);
-    g_secrets.append(secret);
-    if (g_secrets.size() > kRememberedSecrets)
-        g_secrets.removeFirst();
+    QMutexLocker lock(&secrets().mutex);
+    QStringList &list = secrets().list;
+    list.removeAll(secret);
+    list.append(secret);
+    if (list.size() > kRememberedSecrets)
+        list.removeFirst();
 }
 
 void LogMask::rememberSecrets(const QVariant &value)
