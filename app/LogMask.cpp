@@ -86,11 +86,12 @@ void handleMessage(QtMsgType type, const QMessageLogContext &context, const QStr
 bool LogMask::isSecretName(QStringView name)
 {
     const QString lower = name.toString().toLower();
-    for (const QStringView word : { u"password", u"passwd", u"token", u"secret", u"key", u"validcode" }) {
+    for (const QStringView word : { u"password", u"passwd", u"token", u"secret", u"validcode", u"key_" }) {
         if (lower.contains(word))
             return true;
     }
-    return lower == u"_uid" || lower == u"uid";
+    // userKey, uKey, _api_key, appKey, a_key, releaseKey; not "keyword"
+    return lower.endsWith(u"key") || lower.endsWith(u"keys") || lower == u"_uid" || lower == u"uid";
 }
 
 QVariant LogMask::masked(const QVariant &value)

@@ -40,8 +40,9 @@ private slots:
         QTest::newRow("QDebug map")
             << u"fields: QMap((\"_uId\", QVariant(QString, \"abc123\")) (\"uKey\", QVariant(QString, \"abc123\")) (\"type\", QVariant(QString, \"android\")))"_s
             << u"fields: QMap((\"_uId\", QVariant(QString, \"***\")) (\"uKey\", QVariant(QString, \"***\")) (\"type\", QVariant(QString, \"android\")))"_s;
-        QTest::newRow("query and form") << u"http://h/apiv1/x?page=2&_token=t0k3n&uKey=abc password=pw1 x_key=1"_s
-                                        << u"http://h/apiv1/x?page=2&_token=***&uKey=*** password=*** x_key=***"_s;
+        QTest::newRow("query and form")
+            << u"http://h/apiv1/x?keyword=abcd&_token=t0k3n&uKey=abc password=pw1 x_key=1"_s
+            << u"http://h/apiv1/x?keyword=abcd&_token=***&uKey=*** password=*** x_key=***"_s;
         QTest::newRow("nothing secret") << u"request -----> http://127.0.0.1:8690/apiv1/user/login"_s
                                         << u"request -----> http://127.0.0.1:8690/apiv1/user/login"_s;
     }
