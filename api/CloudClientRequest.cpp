@@ -5,6 +5,7 @@
 #include "api/WireFormat.h"
 #include "app/Config.h"
 #include "app/DataCheck.h"
+#include "app/LogMask.h"
 #include "app/QSLoginModel.h"
 
 #include <QDateTime>
@@ -23,16 +24,6 @@ std::chrono::milliseconds g_defaultTimeout{60000};
 const QString kEmptyReplyMessage = u"服务器返回为空内容"_s;
 const QString kBadFormatMessage = u"服务器返回数据格式错误"_s;
 const QString kNetworkErrorMessage = u"网络请求错误，请稍后重试"_s;
-
-// The log shows which fields went out, but not the secrets among them.
-QVariantMap maskedForLog(QVariantMap fields)
-{
-    for (const QString &secret : {u"password"_s, u"_token"_s, u"validCode"_s}) {
-        if (fields.contains(secret) && !WireFormat::valueText(fields.value(secret)).isEmpty())
-            fields[secret] = u"***"_s;
-    }
-    return fields;
-}
 
 // The envelope's "code": a number's value (fraction truncated) or a text's leading decimal
 // integer, saturated to 32 bits; absent, boolean or anything else reads as 0.
@@ -132,7 +123,7 @@ void CloudClientRequest::callMethodWithMod(const QString &mod, const QVariant &p
     const QString endpoint = Config::apiBase() + u'/' + mod;
     const QUrl url(endpoint);
     qCDebug(lcApi).noquote() << "request ----->" << endpoint;
-    qCDebug(lcApi) << "params:" << params;
+    qCDebug(lcApi) << "params:" << LogMask::masked(params);
 
     const bool isForm = postParams.isValid() && postParams.canConvert<QVariantMap>();
     QVariantMap fields = isForm ? postParams.toMap() : QVariantMap();
@@ -141,7 +132,9 @@ void CloudClientRequest::callMethodWithMod(const QString &mod, const QVariant &p
     fields.insert(u"_api_key"_s, kApiKey);
     const QVariant token = QSLoginModel::currentUserInfo().toMap().value(u"u_api_token"_s);
     fields.insert(u"_token"_s, DataCheck::isValidString(token) ? token.toString() : QString());
-    qCDebug(lcApi) << "fields:" << maskedForLog(fields);
+    // The log shows which fields went out, but not the secrets among them.
+    LogMask::rememberSecrets(fields);
+    qCDebug(lcApi) << "fields:" << LogMask::masked(fields);
 
     const QVariantMap userInfo{{u"delegate"_s, QVariant::fromValue(QPointer<QObject>(delegate))},
                                {u"selector"_s, selector},
@@ -204,8 +197,10 @@ void CloudClientRequest::requestFinished(FormRequest *request)
     std::unique_ptr<FormRequest> call = takeCall(request);
     const QVariantMap userInfo = request->userInfo();
     const std::optional<QString> text = request->responseString();
-    qCDebug(lcApi).noquote() << u"response -----> \n%1"_s.arg(text.value_or(QString()));
     const Outcome outcome = decodeReply(text);
+    if (outcome.success)
+        LogMask::rememberSecrets(outcome.payload);
+    qCDebug(lcApi).noquote() << u"response -----> \n%1"_s.arg(LogMask::maskedText(text.value_or(QString())));
     // The request is still emitting; it goes once control is back in the event loop.
     if (call)
         call.release()->deleteLater();
@@ -216,7 +211,8 @@ void CloudClientRequest::requestFailed(FormRequest *request)
 {
     std::unique_ptr<FormRequest> call = takeCall(request);
     const QVariantMap userInfo = request->userInfo();
-    qCDebug(lcApi) << "request failed:" << request->url().toString() << request->errorString();
+    qCDebug(lcApi).noquote() << "request failed:" << LogMask::maskedText(request->url().toString())
+                              << LogMask::maskedText(request->errorString());
     if (call)
         call.release()->deleteLater();
     report(m_finishErrorSelector, userInfo, networkError());

@@ -3,6 +3,7 @@
 #include "api/Logging.h"
 #include "api/ReplyBody.h"
 #include "api/SystemProxy.h"
+#include "app/LogMask.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -617,20 +618,24 @@ void CurlEngine::Loop::onDone(Transfer *t, CURLcode code)
     finish(t, std::move(result));
 }
 
-// Redirect rules of API calls: 307 repeats the method, body, headers and cookies; 301, 302 and
-// 303 continue as a GET without body that keeps only the User-Agent and Accept headers (and the
+// Redirect rules of API calls: 307 repeats the method, body, headers and cookies within the
+// origin, and repeats a request without body elsewhere without cookies; 301, 302 and 303
+// continue as a GET without body that keeps only the User-Agent and Accept headers (and the
 // request's own Accept-Encoding, which belongs to its "accept gzip" setting) and no cookies.
 // The Host line goes with the old address unless the new one has the same authority.
 bool CurlEngine::Loop::startRedirect(Transfer *t)
 {
     const QUrl current = QUrl::fromEncoded(t->url);
     const QUrl next = current.resolved(QUrl::fromEncoded(t->location));
-    const QString scheme = next.scheme().toLower();
-    if (!next.isValid() || (scheme != u"http"_s && scheme != u"https"_s) || next.host().isEmpty())
+    if (!CurlEngine::mayFollowRedirect(current, next, t->status, t->post && t->plan.body)) {
+        qCDebug(lcApi).noquote() << "redirect" << t->status << "to" << LogMask::maskedText(next.toString())
+                                  << "refused";
         return false;
+    }
     const bool sameAuthority = next.authority() == current.authority() && next.scheme() == current.scheme();
     QList<std::pair<QByteArray, QByteArray>> kept;
     if (t->status == 307) {
+        t->sendCookies = t->sendCookies && CurlEngine::sameOrigin(current, next);
         for (const auto &header : std::as_const(t->headers)) {
             if (sameAuthority || !sameName(header.first, "Host"))
                 kept.append(header);
@@ -646,7 +651,7 @@ bool CurlEngine::Loop::startRedirect(Transfer *t)
     }
     t->headers = kept;
     t->url = next.toEncoded();
-    qCDebug(lcApi) << "redirect" << t->status << "to" << next.toString();
+    qCDebug(lcApi).noquote() << "redirect" << t->status << "to" << LogMask::maskedText(next.toString());
     if (!configure(t))
         return false;
     curl_multi_add_handle(m_multi, t->easy);
@@ -717,7 +722,8 @@ void CurlEngine::Loop::checkWatchdogs()
         curl_multi_remove_handle(m_multi, t->easy);
         TransferResult result;
         result.error = u"The request timed out"_s;
-        qCDebug(lcApi) << "no progress for" << t->plan.timeout.count() << "ms:" << t->url;
+        qCDebug(lcApi).noquote() << "no progress for" << t->plan.timeout.count()
+                                  << "ms:" << LogMask::maskedText(QString::fromUtf8(t->url));
         finish(t, std::move(result));
     }
 }
@@ -778,6 +784,24 @@ void CurlEngine::shutdown()
 {
     g_shutDown = true;
     delete std::exchange(g_engine, nullptr);
+}
+
+bool CurlEngine::sameOrigin(const QUrl &a, const QUrl &b)
+{
+    const QString scheme = a.scheme().toLower();
+    const int defaultPort = scheme == u"https"_s ? 443 : 80;
+    return scheme == b.scheme().toLower() && a.host().toLower() == b.host().toLower()
+           && a.port(defaultPort) == b.port(defaultPort);
+}
+
+bool CurlEngine::mayFollowRedirect(const QUrl &from, const QUrl &to, int status, bool resendsBody)
+{
+    const QString scheme = to.scheme().toLower();
+    if (!to.isValid() || (scheme != u"http"_s && scheme != u"https"_s) || to.host().isEmpty())
+        return false;
+    if (from.scheme().toLower() == u"https"_s && scheme != u"https"_s)
+        return false;
+    return !(status == 307 && resendsBody && !sameOrigin(from, to));
 }
 
 quint64 CurlEngine::submit(TransferPlan plan, TransferReceiver *receiver)

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QUrl>
 
 #include <memory>
 
@@ -48,6 +49,12 @@ public:
     void cancel(quint64 id);
 
     ~CurlEngine() override;
+
+    // Whether an exchange follows a redirect: only to http or https with a host, never from https
+    // to http, and a 307 that would resend a body (the form, with its credentials) only within
+    // the origin (scheme, host and port) the body was meant for.
+    static bool mayFollowRedirect(const QUrl &from, const QUrl &to, int status, bool resendsBody);
+    static bool sameOrigin(const QUrl &a, const QUrl &b);
 
     class Loop; // the network thread; internal
 

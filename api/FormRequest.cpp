@@ -2,6 +2,7 @@
 
 #include "api/Logging.h"
 #include "api/WireFormat.h"
+#include "app/LogMask.h"
 
 #include <QFileInfo>
 
@@ -192,7 +193,8 @@ void FormRequest::transferFinished(TransferResult result)
         m_result.error = u"Authentication needed (HTTP %1)"_s.arg(m_result.status);
     }
     if (!m_result.completed) {
-        qCDebug(lcApi) << "request failed:" << m_url.toString() << m_result.error;
+        qCDebug(lcApi).noquote() << "request failed:" << LogMask::maskedText(m_url.toString())
+                                  << LogMask::maskedText(m_result.error);
         emit failed(this);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "api/Logging.h"
 #include "api/WireFormat.h"
+#include "app/LogMask.h"
 
 using namespace Qt::StringLiterals;
 
@@ -10,6 +11,7 @@ UploadRequest::UploadRequest(const QUrl &url, const QVariantMap &parameters, con
                              QObject *parent)
     : QObject(parent), m_url(url), m_boundary(WireFormat::uploadBoundary()), m_body(std::make_shared<BodyLayout>())
 {
+    LogMask::rememberSecrets(parameters);
     const QByteArray boundary = m_boundary.toUtf8();
     // QVariantMap keeps its keys in ascending order of their UTF-16 code units.
     bool first = true;
@@ -116,8 +118,10 @@ void UploadRequest::transferFinished(TransferResult result)
     if (acceptableType) {
         const QByteArray text = result.body == " " ? QByteArray() : result.body;
         if (!text.isEmpty()) {
-            if (const std::optional<QVariant> parsed = WireFormat::parseJson(text))
+            if (const std::optional<QVariant> parsed = WireFormat::parseJson(text)) {
                 json = *parsed;
+                LogMask::rememberSecrets(json);
+            }
             else
                 error = u"Request failed: the reply is not valid JSON"_s;
         }

@@ -1,6 +1,7 @@
 #include "app/QSLoginModel.h"
 
 #include "app/DataCheck.h"
+#include "app/LogMask.h"
 #include "app/Preferences.h"
 #include "app/QSEnvironmentModel.h"
 
@@ -20,17 +21,31 @@ void QSLoginModel::setLoginWithUId(const QVariant &uid, const QVariant &userInfo
 void QSLoginModel::setLogout()
 {
     Preferences::setValue(kLoggedUidKey, QStringLiteral("0"));
+    // The credentials go with the session; the rest of the record stays.
+    const QVariant userInfo = currentUserInfo();
+    if (userInfo.typeId() == QMetaType::QVariantMap) {
+        QVariantMap record = userInfo.toMap();
+        record.remove(kUserKeyMember);
+        record.remove(kApiTokenMember);
+        Preferences::setValue(kLoggedUserInfoKey, record);
+    }
     Preferences::flush();
 }
 
+// Whatever reads the session tells the log mask of its secrets.
 QVariant QSLoginModel::currentUid()
 {
-    return Preferences::value(kLoggedUidKey);
+    const QVariant uid = Preferences::value(kLoggedUidKey);
+    if (uid.typeId() == QMetaType::QString)
+        LogMask::remember(uid.toString());
+    return uid;
 }
 
 QVariant QSLoginModel::currentUserInfo()
 {
-    return Preferences::value(kLoggedUserInfoKey);
+    const QVariant userInfo = Preferences::value(kLoggedUserInfoKey);
+    LogMask::rememberSecrets(userInfo);
+    return userInfo;
 }
 
 void QSLoginModel::setAutoLogin()

@@ -1,5 +1,6 @@
 // quillo: the command line of the Quillo uploader.
 #include "app/Config.h"
+#include "app/LogMask.h"
 #include "cli/Cli.h"
 #include "cli/Console.h"
 #include "cli/Interruption.h"
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
     // Standard error belongs to the user: the program's diagnostics stay off unless
     // QT_LOGGING_RULES (which takes precedence over these rules) asks for them.
     QLoggingCategory::setFilterRules(u"quillo.*.debug=false\nquillo.*.info=false\nquillo.*.warning=false"_s);
+    LogMask::install();
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"quillo"_s);

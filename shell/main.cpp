@@ -1,5 +1,6 @@
 #include "shell/AppDelegate.h"
 #include "app/Config.h"
+#include "app/LogMask.h"
 #include "app/Logging.h"
 #include "builds/QDWelcomeViewController.h"
 #include "shell/SingleInstance.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -42,6 +44,11 @@ void openPackageForDebugging(AppDelegate &delegate)
 
 int main(int argc, char *argv[])
 {
+    // A desktop session keeps standard error in its journal: information and warnings go there,
+    // debug lines only when QT_LOGGING_RULES (which takes precedence over these rules) asks for
+    // them, and no line carries a secret.
+    QLoggingCategory::setFilterRules(u"quillo.*.debug=false"_s);
+    LogMask::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Quillo"_s);
     QApplication::setApplicationVersion(Config::applicationVersion());

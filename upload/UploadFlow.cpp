@@ -5,6 +5,7 @@
 #include "api/UploadRequest.h"
 #include "app/Config.h"
 #include "app/DataCheck.h"
+#include "app/LogMask.h"
 #include "app/Preferences.h"
 #include "app/QSLoginModel.h"
 #include "inspect/ExportRunner.h"
@@ -246,10 +247,10 @@ void UploadFlow::uploadCompleted(int status, const QVariant &json, const QString
     Result result = interpretCompletion(status, json, error);
     if (!error.isEmpty()) {
         qCWarning(lcUpload).noquote() << u"Error: %1"_s.arg(error);
-        qCWarning(lcUpload) << json;
+        qCWarning(lcUpload) << LogMask::masked(json);
     } else {
         emit progressChanged(1.0);
-        qCInfo(lcUpload) << status << json;
+        qCInfo(lcUpload) << status << LogMask::masked(json);
     }
     result.autoClose = autoCloseUploadWindow();
     setState(State::Result);

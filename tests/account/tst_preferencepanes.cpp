@@ -2,6 +2,7 @@
 #include "account/QDLoginViewController.h"
 #include "account/QDPreferenceAdvanceController.h"
 #include "account/QDPreferenceGeneralController.h"
+#include "app/Config.h"
 #include "app/NotificationCenter.h"
 #include "app/Notifications.h"
 #include "app/Preferences.h"
@@ -9,16 +10,19 @@
 #include "ui/VersionCheck.h"
 #include "tests/account/UserInput.h"
 #include "tests/support/GuiTestMain.h"
+#include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/TestService.h"
 #include "ui/Alert.h"
 #include "ui/Browser.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QToolBar>
+#include <QUrlQuery>
 
 using namespace Qt::StringLiterals;
 using UserInput::click;
@@ -165,6 +169,35 @@ private slots:
         QSLoginModel::setLoginWithUId(kUserKey, QVariantMap{});
         reopen();
         QVERIFY(logout->isEnabled());
+    }
+
+    // After the pane's logout the settings file holds neither the user key nor the token, and the
+    // next call (the Advanced pane's check) sends neither.
+    void logoutRemovesTheCredentials()
+    {
+        const QString token = u"t0ken-of-the-pane"_s;
+        QSLoginModel::setLoginWithUId(
+            kUserKey, QVariantMap{{u"userKey"_s, kUserKey}, {u"u_api_token"_s, token}, {u"name"_s, u"张三"_s}});
+        click(general()->logoutButton());
+        QFile file(Config::settingsFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray stored = file.readAll();
+        QVERIFY2(!stored.contains(kUserKey.toUtf8()) && !stored.contains(token.toUtf8()) && stored.contains("张三"),
+                 stored.constData());
+
+        LoopbackHttpPeer peer;
+        qputenv("QUILLO_SERVICE_HOST", peer.hostPort().toUtf8());
+        reopen();
+        click(toolbarButton(u"AdvancedPreferences"_s));
+        click(advanced()->findChild<QPushButton *>(u"checkUpdateButton"_s));
+        QTRY_COMPARE(peer.requestCount(), 1);
+        const QByteArray body = peer.request(0).body;
+        QVERIFY2(!body.contains(kUserKey.toUtf8()) && !body.contains(token.toUtf8()), body.constData());
+        const QUrlQuery form(QString::fromUtf8(body));
+        QVERIFY(form.hasQueryItem(u"_token"_s));
+        QCOMPARE(form.queryItemValue(u"_token"_s), QString());
+        QCOMPARE(form.queryItemValue(u"_uId"_s), u"0"_s);
+        QTRY_COMPARE(Alert::history().size(), 1); // the reply is handled before the peer goes
     }
 
     void checkNowShowsItsSheetsOnThePreferencesWindow()

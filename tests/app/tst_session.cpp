@@ -1,3 +1,4 @@
+#include "app/Config.h"
 #include "app/Preferences.h"
 #include "app/QSEnvironmentModel.h"
 #include "app/QSLoginModel.h"
@@ -40,23 +41,31 @@ private Q_SLOTS:
         QCOMPARE(QSLoginModel::isLogged(), logged);
     }
 
-    void logoutKeepsTheUserRecord()
+    void logoutRemovesTheCredentialsAndKeepsTheRest()
     {
         const QString uid(32, u'k');
-        const QVariantMap record{{u"userKey"_s, uid}, {u"u_api_token"_s, u"tok"_s}, {u"name"_s, u"张三"_s}};
+        const QVariantMap record{{u"userKey"_s, uid}, {u"u_api_token"_s, u"t0k-5150"_s}, {u"name"_s, u"张三"_s}};
         QSLoginModel::setLoginWithUId(uid, record);
         QVERIFY(QSLoginModel::isLogged());
         QCOMPARE(QSLoginModel::currentUid().toString(), uid);
 
         QSLoginModel::setLogout();
+        const QVariantMap rest{{u"name"_s, u"张三"_s}};
         QVERIFY(!QSLoginModel::isLogged());
         QCOMPARE(QSLoginModel::currentUid(), QVariant(u"0"_s));
-        QCOMPARE(QSLoginModel::currentUserInfo().toMap(), record);
+        QCOMPARE(QSLoginModel::currentUserInfo().toMap(), rest);
 
-        // Both writes were flushed: a fresh store on the same file sees them.
+        // Both writes were flushed: a fresh store on the same file sees them, and the file holds
+        // neither credential.
         Preferences::reload();
         QCOMPARE(QSLoginModel::currentUid(), QVariant(u"0"_s));
-        QCOMPARE(QSLoginModel::currentUserInfo().toMap(), record);
+        QCOMPARE(QSLoginModel::currentUserInfo().toMap(), rest);
+        QFile file(Config::settingsFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray stored = file.readAll();
+        QVERIFY2(stored.contains("张三") && !stored.contains(uid.toUtf8()) && !stored.contains("t0k-5150")
+                     && !stored.contains("userKey") && !stored.contains("u_api_token"),
+                 stored.constData());
     }
 
     void absentSessionIsNotLogged()

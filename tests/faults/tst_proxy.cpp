@@ -142,7 +142,8 @@ ProcessRun runQuilloOnGnome(quint16 proxyPort, const QStringList &arguments, con
     const QString script = TestEnvironment::path(u"gnome-session.sh"_s);
     QFile file(script);
     file.open(QIODevice::WriteOnly);
-    file.write("set -e\n"
+    file.write("#!/bin/sh\n"
+               "set -e\n"
                "gsettings set org.gnome.system.proxy mode manual\n"
                "gsettings set org.gnome.system.proxy.http host 127.0.0.1\n"
                "gsettings set org.gnome.system.proxy.http port \"$1\"\n"
