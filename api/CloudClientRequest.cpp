@@ -122,7 +122,7 @@ CloudClientRequest::Outcome CloudClientRequest::decodeReply(const std::optional<
     }
     const QJsonValue message = envelope.value(u"message"_s);
     const bool hasMessage = !message.isUndefined() && !message.isNull();
-    return {false, errorRecord(QString::number(code), hasMessage ? message.toVariant() : QVariant())};
+    return {false, errorRecord(QString::number(code), hasMessage ? message.toVariant() : QVariant()), true};
 }
 
 void CloudClientRequest::callMethodWithMod(const QString &mod, const QVariant &params, const QVariant &postParams,
@@ -206,6 +206,8 @@ void CloudClientRequest::requestFinished(FormRequest *request)
     const std::optional<QString> text = request->responseString();
     qCDebug(lcApi).noquote() << u"response -----> \n%1"_s.arg(text.value_or(QString()));
     const Outcome outcome = decodeReply(text);
+    if (!outcome.success)
+        m_lastFailure = {TransferFailure::None, request->responseStatusCode(), outcome.refusal};
     // The request is still emitting; it goes once control is back in the event loop.
     if (call)
         call.release()->deleteLater();
@@ -217,6 +219,7 @@ void CloudClientRequest::requestFailed(FormRequest *request)
     std::unique_ptr<FormRequest> call = takeCall(request);
     const QVariantMap userInfo = request->userInfo();
     qCDebug(lcApi) << "request failed:" << request->url().toString() << request->errorString();
+    m_lastFailure = {request->failure(), 0, false};
     if (call)
         call.release()->deleteLater();
     report(m_finishErrorSelector, userInfo, networkError());

@@ -155,6 +155,7 @@ public:
         Clock::time_point due;
         bool delayed = false;
         Reply pending;
+        qint64 cutAfter = -1;
     };
 
     Private();
@@ -164,6 +165,7 @@ public:
     void readFrom(Connection &c);
     void parse(Connection &c);
     void completeRequest(Connection &c);
+    void cut(Connection &c);
     void apply(Connection &c, const Reply &reply);
     void sendNow(Connection &c, const Reply &reply);
     void writeTo(Connection &c);
@@ -178,6 +180,7 @@ public:
     mutable std::mutex mutex; // guards everything below
     bool stopping = false;
     Handler handler;
+    CutRule cutRule;
     bool readRequests = true;
     qint64 recordLimit = 256 * 1024 * 1024;
     QList<Request> requests;
@@ -398,6 +401,12 @@ void LoopbackHttpPeer::Private::parse(Connection &c)
             c.current = request;
             c.bodyLeft = request.header("Content-Length").toLongLong();
             c.readingBody = true;
+            CutRule rule;
+            {
+                std::lock_guard lock(mutex);
+                rule = cutRule;
+            }
+            c.cutAfter = rule ? rule(request) : -1;
             if (request.header("Expect").compare("100-continue", Qt::CaseInsensitive) == 0) {
                 c.out += "HTTP/1.1 100 Continue\r\n\r\n";
                 writeTo(c);
@@ -415,6 +424,10 @@ void LoopbackHttpPeer::Private::parse(Connection &c)
             c.current.bodyLength += take;
             c.in.remove(0, take);
             c.bodyLeft -= take;
+        }
+        if (c.cutAfter >= 0 && c.current.bodyLength >= c.cutAfter) {
+            cut(c);
+            return;
         }
         if (c.bodyLeft > 0)
             return;
@@ -434,6 +447,20 @@ void LoopbackHttpPeer::Private::completeRequest(Connection &c)
     }
     Reply reply = current ? current(c.current) : Reply::json("{\"code\":0}");
     apply(c, reply);
+}
+
+void LoopbackHttpPeer::Private::cut(Connection &c)
+{
+    c.current.reset = true;
+    {
+        std::lock_guard lock(mutex);
+        c.current.sequence = int(requests.size());
+        requests.append(c.current);
+    }
+    // Closing with a zero linger sends RST instead of FIN.
+    const linger reset{1, 0};
+    ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    c.dead = true;
 }
 
 void LoopbackHttpPeer::Private::apply(Connection &c, const Reply &reply)
@@ -564,6 +591,12 @@ void LoopbackHttpPeer::setHandler(Handler handler)
 void LoopbackHttpPeer::setReply(const Reply &reply)
 {
     setHandler([reply](const Request &) { return reply; });
+}
+
+void LoopbackHttpPeer::setCutRule(CutRule rule)
+{
+    std::lock_guard lock(d->mutex);
+    d->cutRule = std::move(rule);
 }
 
 void LoopbackHttpPeer::setReadRequests(bool read)
