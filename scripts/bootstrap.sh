@@ -12,6 +12,7 @@ packages=(
     aapt android-framework-res libimobiledevice-utils libplist-utils zip unzip openssl curl sqlite3
     qrencode    # the QR code tests compare the page's code with the reference encoder's
     zbar-tools  # reads the QR code of the download page in the service's tests
+    jq yq       # the CI examples in docs/ci parse quillo's JSON with jq; their test reads the YAML with yq
     # desktop tests and screenshots: virtual display, session bus, notification service, tray host
     xvfb xauth dbus dbus-x11 notification-daemon xdotool imagemagick trayer fonts-wqy-microhei
     # proxy tests (a real proxy; the desktop's proxy settings as GNOME keeps them), fuzzing, sanitizers
