@@ -276,11 +276,13 @@ ApiReply ApiService::forgetPassword(const FormFields &fields, const RequestInfo 
 ApiReply ApiService::uploadPrepare(const FormFields &fields)
 {
     Store::User user;
-    // A client whose session is the user key alone (quillo with QUILLO_USER_KEY) has no token:
-    // the key it sends as uKey is then the credential, as it is for the upload that follows.
-    const bool keyOnly = fields.text(u"_token"_s).isEmpty() && !fields.text(u"uKey"_s).trimmed().isEmpty();
+    // A client whose session is the user key alone (quillo with QUILLO_USER_KEY) has no token: it
+    // sends the key as _uId and uKey, which is then the credential, as for the upload that follows.
+    const QString sessionKey = fields.text(u"uKey"_s).trimmed();
+    const bool keyOnly
+        = fields.text(u"_token"_s).isEmpty() && !sessionKey.isEmpty() && fields.text(u"_uId"_s) == sessionKey;
     if (keyOnly) {
-        const auto found = m_store.userByKey(fields.text(u"uKey"_s).trimmed());
+        const auto found = m_store.userByKey(sessionKey);
         if (!found)
             return ApiReply::refusal(ApiReply::NotLoggedIn, u"用户不存在或登录已失效，请退出后重新登录"_s);
         user = *found;
