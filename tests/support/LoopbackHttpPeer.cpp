@@ -186,6 +186,7 @@ public:
     QList<Request> requests;
     int held = 0;
     bool releaseRequested = false;
+    bool closeRequested = false;
     int accepted = 0;
     int open = 0;
     QList<QByteArray> unparsed;
@@ -237,12 +238,18 @@ void LoopbackHttpPeer::Private::run()
     for (;;) {
         bool release = false;
         bool read = true;
+        bool closeAll = false;
         {
             std::lock_guard lock(mutex);
             if (stopping)
                 return;
             release = std::exchange(releaseRequested, false);
+            closeAll = std::exchange(closeRequested, false);
             read = readRequests;
+        }
+        if (closeAll) {
+            for (Connection &c : connections)
+                c.dead = true;
         }
         if (release) {
             int released = 0;
@@ -655,6 +662,15 @@ void LoopbackHttpPeer::releaseHeld()
     {
         std::lock_guard lock(d->mutex);
         d->releaseRequested = true;
+    }
+    d->wake();
+}
+
+void LoopbackHttpPeer::closeConnections()
+{
+    {
+        std::lock_guard lock(d->mutex);
+        d->closeRequested = true;
     }
     d->wake();
 }

@@ -116,6 +116,9 @@ public:
     int heldCount() const;
     void releaseHeld();
 
+    // Closes every open connection (a client's pool then holds none of them); see openConnections().
+    void closeConnections();
+
     int acceptedConnections() const;
     int openConnections() const;
     // First bytes (at most 4 KiB) of each connection that did not speak HTTP.
