@@ -113,7 +113,7 @@ CloudClientRequest::Outcome CloudClientRequest::decodeReply(const std::optional<
     }
     const QJsonValue message = envelope.value(u"message"_s);
     const bool hasMessage = !message.isUndefined() && !message.isNull();
-    return {false, errorRecord(QString::number(code), hasMessage ? message.toVariant() : QVariant())};
+    return {false, errorRecord(QString::number(code), hasMessage ? message.toVariant() : QVariant()), true};
 }
 
 void CloudClientRequest::callMethodWithMod(const QString &mod, const QVariant &params, const QVariant &postParams,
@@ -201,6 +201,8 @@ void CloudClientRequest::requestFinished(FormRequest *request)
     if (outcome.success)
         LogMask::rememberSecrets(outcome.payload);
     qCDebug(lcApi).noquote() << u"response -----> \n%1"_s.arg(LogMask::maskedText(text.value_or(QString())));
+    if (!outcome.success)
+        m_lastFailure = {TransferFailure::None, request->responseStatusCode(), outcome.refusal};
     // The request is still emitting; it goes once control is back in the event loop.
     if (call)
         call.release()->deleteLater();
@@ -213,6 +215,7 @@ void CloudClientRequest::requestFailed(FormRequest *request)
     const QVariantMap userInfo = request->userInfo();
     qCDebug(lcApi).noquote() << "request failed:" << LogMask::maskedText(request->url().toString())
                               << LogMask::maskedText(request->errorString());
+    m_lastFailure = {request->failure(), 0, false};
     if (call)
         call.release()->deleteLater();
     report(m_finishErrorSelector, userInfo, networkError());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "api/HttpTransfer.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -63,6 +65,17 @@ public:
                            const QVariant &files, const QVariant &cookies, const QVariant &header, QObject *delegate,
                            const QString &selector, const QString &errorSelector);
 
+    // What the most recent call that reported an error met: set before the error operation runs,
+    // for a caller deciding whether another try may help. The error record cannot tell a refusal
+    // with code 1, 2 or 100 from the envelope's own codes; this can.
+    struct CallFailure
+    {
+        TransferFailure transport = TransferFailure::None; // None: a reply arrived
+        int httpStatus = 0;   // of the reply, 0 without one
+        bool refusal = false; // the reply was the service's envelope with a refusal code
+    };
+    CallFailure lastFailure() const { return m_lastFailure; }
+
     // The most recently started call (owned by the envelope), or null.
     FormRequest *request() const { return m_request; }
     // Calls started and not yet reported.
@@ -78,6 +91,7 @@ public:
     {
         bool success = false;
         QVariant payload; // the data (may be invalid: no data), or the error record
+        bool refusal = false; // the error is the service's own: an envelope with a code of 1 or more
     };
     static Outcome decodeReply(const std::optional<QString> &text);
     static QVariantMap errorRecord(const QString &code, const QVariant &message);
@@ -99,4 +113,5 @@ private:
     QList<QByteArray> m_images;
     std::vector<std::unique_ptr<FormRequest>> m_calls;
     FormRequest *m_request = nullptr;
+    CallFailure m_lastFailure;
 };

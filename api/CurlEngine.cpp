@@ -232,6 +232,25 @@ private:
 
 namespace {
 
+// What a caller can do about a libcurl error: only a refused or broken connection and a time-out
+// are worth another try.
+TransferFailure failureOf(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:
+        return TransferFailure::ConnectionRefused;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        return TransferFailure::ConnectionReset;
+    case CURLE_OPERATION_TIMEDOUT:
+        return TransferFailure::TimedOut;
+    default:
+        return TransferFailure::Other;
+    }
+}
+
 size_t readBody(char *buffer, size_t size, size_t count, void *data)
 {
     auto *t = static_cast<Transfer *>(data);
@@ -558,6 +577,13 @@ bool CurlEngine::Loop::configure(Transfer *t)
         set(CURLOPT_SEEKDATA, static_cast<void *>(t));
         set(CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(t->plan.body->size()));
         set(CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
+        if (t->plan.kind == TransferPlan::Kind::Upload) {
+            // libcurl silently sends a request again when a reused connection turns out dead; for
+            // a package that is a hidden second upload. A fresh connection each time: every try
+            // is one the caller made and counted.
+            set(CURLOPT_FRESH_CONNECT, 1L);
+            set(CURLOPT_FORBID_REUSE, 1L);
+        }
     } else {
         set(CURLOPT_HTTPGET, 1L);
     }
@@ -590,6 +616,7 @@ void CurlEngine::Loop::onDone(Transfer *t, CURLcode code)
         result.error = !t->abortReason.isEmpty() ? t->abortReason
                        : t->errorBuffer[0]       ? QString::fromUtf8(t->errorBuffer)
                                                  : QString::fromUtf8(curl_easy_strerror(code));
+        result.failure = t->abortReason.isEmpty() ? failureOf(code) : TransferFailure::Other;
         finish(t, std::move(result));
         return;
     }
@@ -660,6 +687,8 @@ bool CurlEngine::Loop::startRedirect(Transfer *t)
 
 void CurlEngine::Loop::finish(Transfer *t, TransferResult result)
 {
+    if (!result.completed && result.failure == TransferFailure::None)
+        result.failure = TransferFailure::Other;
     if (t->plan.progress && result.completed && result.bytesSent != t->reportedSent) {
         // The last count, so that a finished upload reports its whole body before completing.
         t->reportedSent = result.bytesSent;
@@ -722,6 +751,7 @@ void CurlEngine::Loop::checkWatchdogs()
         curl_multi_remove_handle(m_multi, t->easy);
         TransferResult result;
         result.error = u"The request timed out"_s;
+        result.failure = TransferFailure::TimedOut;
         qCDebug(lcApi).noquote() << "no progress for" << t->plan.timeout.count()
                                   << "ms:" << LogMask::maskedText(QString::fromUtf8(t->url));
         finish(t, std::move(result));

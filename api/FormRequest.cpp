@@ -176,6 +176,7 @@ void FormRequest::failSoon(const QString &error)
                 return;
             m_result = TransferResult();
             m_result.error = error;
+            m_result.failure = TransferFailure::Other;
             emit failed(this);
         },
         Qt::QueuedConnection);
@@ -191,6 +192,7 @@ void FormRequest::transferFinished(TransferResult result)
         // Nobody ever supplies credentials, so a challenge cannot be answered.
         m_result.completed = false;
         m_result.error = u"Authentication needed (HTTP %1)"_s.arg(m_result.status);
+        m_result.failure = TransferFailure::Other;
     }
     if (!m_result.completed) {
         qCDebug(lcApi).noquote() << "request failed:" << LogMask::maskedText(m_url.toString())

@@ -76,6 +76,7 @@ public:
     std::optional<QString> responseString() const;
     // After failed(): why.
     QString errorString() const { return m_result.error; }
+    TransferFailure failure() const { return m_result.failure; }
 
 Q_SIGNALS:
     void finished(FormRequest *request);

@@ -98,11 +98,21 @@ struct TransferPlan
     std::shared_ptr<ProgressChannel> progress; // uploads only
 };
 
+// Why an exchange did not complete, as far as a caller may act on it (retry or not).
+enum class TransferFailure {
+    None,
+    ConnectionRefused, // nobody listens there, or the connection could not be made
+    ConnectionReset,   // the connection broke while the request or the reply was under way
+    TimedOut,          // nothing moved for the time-out (a stall)
+    Other,             // anything else: name resolution, TLS, a reply too large, a body that cannot be read
+};
+
 struct TransferResult
 {
     // True when a complete HTTP reply arrived (whatever its status).
     bool completed = false;
     QString error; // why it did not complete
+    TransferFailure failure = TransferFailure::None; // set when not completed
     int status = 0;
     QByteArray contentType;
     QByteArray body; // inflated when the reply was gzip-encoded, at most maxReplyBytes

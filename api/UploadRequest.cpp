@@ -65,6 +65,7 @@ void UploadRequest::start()
             this,
             [this] {
                 m_done = true;
+                m_failure = TransferFailure::Other;
                 emit finished(0, QVariant(), u"The network thread is not running"_s);
             },
             Qt::QueuedConnection);
@@ -104,6 +105,7 @@ void UploadRequest::transferFinished(TransferResult result)
     m_done = true;
     if (!result.completed) {
         qCDebug(lcApi) << "upload failed:" << result.error;
+        m_failure = result.failure;
         emit finished(0, QVariant(), u"Request failed: %1"_s.arg(result.error));
         return;
     }

@@ -70,6 +70,8 @@ public:
 
     // After finished(): the reply's status (0 when no reply arrived) and its raw body.
     int statusCode() const { return m_status; }
+    // After a finished() without a reply (status 0): why the exchange did not complete.
+    TransferFailure failure() const { return m_failure; }
     QByteArray responseBody() const { return m_responseBody; }
 
 Q_SIGNALS:
@@ -93,5 +95,6 @@ private:
     bool m_done = false;
     quint64 m_transferId = 0;
     int m_status = 0;
+    TransferFailure m_failure = TransferFailure::None;
     QByteArray m_responseBody;
 };

@@ -76,6 +76,8 @@ struct Store
     QString path;
     std::unique_ptr<QSettings> settings;
     bool failed = false; // the last flush could not write the file
+    bool memoryOnly = false;
+    QVariantMap memory; // the store while memoryOnly
 };
 
 Store &current()
@@ -103,21 +105,31 @@ QSettings &store()
 
 QVariant Preferences::value(const QString &key)
 {
+    if (current().memoryOnly)
+        return current().memory.value(key);
     return store().value(key);
 }
 
 void Preferences::setValue(const QString &key, const QVariant &value)
 {
-    store().setValue(key, value);
+    if (current().memoryOnly)
+        current().memory.insert(key, value);
+    else
+        store().setValue(key, value);
 }
 
 void Preferences::remove(const QString &key)
 {
-    store().remove(key);
+    if (current().memoryOnly)
+        current().memory.remove(key);
+    else
+        store().remove(key);
 }
 
 bool Preferences::flush()
 {
+    if (current().memoryOnly)
+        return true;
     store();
     Store &current = ::current();
     if (current.failed) {
@@ -146,6 +158,24 @@ bool Preferences::flush()
 int Preferences::intValue(const QString &key)
 {
     return DataCheck::intValue(value(key));
+}
+
+void Preferences::setMemoryOnly(bool on)
+{
+    Store &current = ::current();
+    if (current.memoryOnly == on)
+        return;
+    if (on && current.settings)
+        current.settings->sync(); // what was set before stays in the file
+    current.settings.reset();
+    current.failed = false;
+    current.memory.clear();
+    current.memoryOnly = on;
+}
+
+bool Preferences::isMemoryOnly()
+{
+    return current().memoryOnly;
 }
 
 void Preferences::reload()

@@ -24,4 +24,9 @@ public:
     static int intValue(const QString &key);
     // Drops the open store so that the next access reopens Config::settingsFile() (for tests).
     static void reload();
+    // On: the store lives in memory only and starts empty; the settings file is neither read nor
+    // written (nor created) until it is turned off again, and what was set meanwhile is dropped.
+    // For a session that must leave no trace, such as the command line's QUILLO_USER_KEY.
+    static void setMemoryOnly(bool on);
+    static bool isMemoryOnly();
 };

@@ -8,6 +8,7 @@
 #include "cli/ApiCall.h"
 #include "cli/CommandSupport.h"
 #include "cli/Console.h"
+#include "cli/EnvironmentSession.h"
 #include "cli/ExitCode.h"
 
 #include <QJsonObject>
@@ -38,11 +39,33 @@ QString optionOrAsk(Console &console, const ArgParser &parser, const QString &op
     return console.ask(prompt).value_or(QString());
 }
 
+// While it lives the preferences stay in memory: the settings file is neither read nor written.
+class SettingsUntouched final
+{
+public:
+    explicit SettingsUntouched(bool active)
+        : m_active(active && !Preferences::isMemoryOnly())
+    {
+        if (m_active)
+            Preferences::setMemoryOnly(true);
+    }
+    ~SettingsUntouched()
+    {
+        if (m_active)
+            Preferences::setMemoryOnly(false);
+    }
+    SettingsUntouched(const SettingsUntouched &) = delete;
+    SettingsUntouched &operator=(const SettingsUntouched &) = delete;
+
+private:
+    bool m_active;
+};
+
 QString userLine(const QVariant &userInfo)
 {
     const QVariantMap info = userInfo.toMap();
-    const QString name = info.value(u"name"_s).toString();
-    const QString email = info.value(u"email"_s).toString();
+    const QString name = Console::printable(info.value(u"name"_s).toString());
+    const QString email = Console::printable(info.value(u"email"_s).toString());
     if (name.isEmpty())
         return email;
     return email.isEmpty() ? name : u"%1 <%2>"_s.arg(name, email);
@@ -86,27 +109,37 @@ std::optional<QString> AccountCommands::readPassword(Console &console, const Arg
 
 QString AccountCommands::loginHelp()
 {
-    return u"用法：quillo login [--email 邮箱] [--password-stdin]\n"
+    return u"用法：quillo login [--email 邮箱] [--password-stdin] [--print-key]\n"
            "\n"
            "登录 Quillo。登录状态与桌面程序共用：在这里登录后，桌面程序也是登录状态，反之亦然。\n"
            "\n"
            "  --email 邮箱         账户邮箱；不给出时提示输入\n"
            "  --password-stdin     从标准输入读取密码（末尾的换行会去掉）\n"
            "  --password 密码      直接给出密码（会出现在进程列表里，不建议）\n"
+           "  --print-key          不保存登录状态，只在标准输出打印账户的会话密钥，供 CI 使用：\n"
+           "                       存进 CI 的密钥库，以环境变量 QUILLO_USER_KEY 交给 quillo。\n"
+           "                       密钥和密码一样是凭据，持有它的人可以用这个账户发布。\n"
            "\n"
-           "不用以上两个选项时，密码取自环境变量 QUILLO_PASSWORD；没有设置时提示输入，\n"
-           "在终端上输入的密码不会显示。\n"
+           "不用以上两个密码选项时，密码取自环境变量 QUILLO_PASSWORD；没有设置时提示输入，\n"
+           "在终端上输入的密码不会显示。设置了 QUILLO_USER_KEY 时只能和 --print-key 一起用。\n"
            "\n"
            "退出码：0 已登录，2 邮箱或密码为空，5 服务拒绝（如邮箱或密码错误），6 网络故障。\n"_s;
 }
 
 int AccountCommands::login(Console &console, const QStringList &arguments)
 {
-    ArgParser parser({ { kEmail, true, {} }, { kPassword, true, {} }, { kPasswordStdin, false, {} } });
+    ArgParser parser({ { kEmail, true, {} }, { kPassword, true, {} }, { kPasswordStdin, false, {} },
+        { u"print-key"_s, false, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, u"login"_s, loginHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"login"_s, 0, QString(), &status))
         return status;
+    const bool printKey = parser.isSet(u"print-key"_s);
+    if (EnvironmentSession::isActive() && !printKey)
+        return CommandSupport::usageError(console, u"login"_s,
+            u"设置了 QUILLO_USER_KEY 时不会保存登录状态；要登录请先取消这个环境变量，要取得密钥请加 --print-key"_s);
+    // The key is for somewhere else: this machine's session (maybe another account) stays as it is.
+    const SettingsUntouched untouched(printKey);
     if (parser.isSet(kPasswordStdin) && !parser.isSet(kEmail))
         return CommandSupport::usageError(console, u"login"_s, u"使用 --password-stdin 时请用 --email 给出邮箱"_s);
 
@@ -134,6 +167,8 @@ int AccountCommands::login(Console &console, const QStringList &arguments)
         return call.exitCode();
     }
     const QVariant data = call.data();
+    if (printKey)
+        return printSessionKey(console, data);
     QSLoginModel::setLoginWithUId(data.toMap().value(u"userKey"_s), data);
     if (!QSLoginModel::isLogged()) {
         console.error(u"登录失败：服务返回的用户信息不完整，请稍后重试"_s);
@@ -157,6 +192,20 @@ QString AccountCommands::logoutHelp()
            "退出登录（桌面程序也随之退出登录）。和桌面程序一样，不通知服务。\n"_s;
 }
 
+int AccountCommands::printSessionKey(Console &console, const QVariant &loginData)
+{
+    const QString key = loginData.toMap().value(u"userKey"_s).toString();
+    if (!EnvironmentSession::problemWith(key).isEmpty()) {
+        console.error(u"登录失败：服务返回的用户信息不完整，请稍后重试"_s);
+        return ExitCode::Refused;
+    }
+    console.out() << key << '\n';
+    console.out().flush();
+    console.note(u"以上是账户的会话密钥：请存进 CI 的密钥库，以 QUILLO_USER_KEY 交给 quillo，不要写进代码或日志。"_s);
+    console.note(u"登录状态没有保存。"_s);
+    return ExitCode::Success;
+}
+
 int AccountCommands::logout(Console &console, const QStringList &arguments)
 {
     ArgParser parser({});
@@ -164,6 +213,10 @@ int AccountCommands::logout(Console &console, const QStringList &arguments)
     if (!CommandSupport::parse(console, parser, arguments, u"logout"_s, logoutHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"logout"_s, 0, QString(), &status))
         return status;
+    if (EnvironmentSession::isActive()) {
+        console.note(u"会话来自环境变量 QUILLO_USER_KEY，设置文件没有改动；取消这个变量即可"_s);
+        return ExitCode::Success;
+    }
     if (!QSLoginModel::isLogged()) {
         console.note(u"当前没有登录"_s);
         return ExitCode::Success;
@@ -185,7 +238,10 @@ QString AccountCommands::whoamiHelp()
            "\n"
            "显示当前登录的账户和服务地址。\n"
            "\n"
-           "  --json   以一个 JSON 对象输出：userKey、email、name、serviceHost\n"
+           "  --json   以一个 JSON 对象输出：userKey、email、name、serviceHost、session\n"
+           "           （session 为 settings 或 environment）\n"
+           "\n"
+           "会话来自环境变量 QUILLO_USER_KEY 时不显示密钥（userKey 为 null），也不联系服务。\n"
            "\n"
            "退出码：0 已登录，3 尚未登录。\n"_s;
 }
@@ -201,16 +257,19 @@ int AccountCommands::whoami(Console &console, const QStringList &arguments)
         console.error(u"尚未登录，请先运行 quillo login"_s);
         return ExitCode::NotLoggedIn;
     }
+    const bool fromEnvironment = EnvironmentSession::isActive();
     const QVariantMap info = QSLoginModel::currentUserInfo().toMap();
     const QString userKey = QSLoginModel::currentUid().toString();
     if (parser.isSet(u"json"_s)) {
         CommandSupport::printJson(console,
-            QJsonObject { { u"userKey"_s, userKey }, { u"email"_s, info.value(u"email"_s).toString() },
-                { u"name"_s, info.value(u"name"_s).toString() }, { u"serviceHost"_s, Config::serviceHost() } });
+            QJsonObject { { u"userKey"_s, fromEnvironment ? QJsonValue() : QJsonValue(userKey) },
+                { u"email"_s, info.value(u"email"_s).toString() }, { u"name"_s, info.value(u"name"_s).toString() },
+                { u"serviceHost"_s, Config::serviceHost() },
+                { u"session"_s, fromEnvironment ? u"environment"_s : u"settings"_s } });
         return ExitCode::Success;
     }
-    const QString who = userLine(info);
-    console.out() << (who.isEmpty() ? userKey : who) << '\n';
+    const QString who = fromEnvironment ? u"环境变量 QUILLO_USER_KEY 中的账户"_s : userLine(info);
+    console.out() << (who.isEmpty() ? Console::printable(userKey) : who) << '\n';
     console.out() << u"服务：%1"_s.arg(Config::serviceHost()) << '\n';
     console.out().flush();
     return ExitCode::Success;

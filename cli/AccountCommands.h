@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <optional>
 
@@ -40,6 +41,9 @@ public:
     // The password by the order above; nothing when the options conflict (*status is then set).
     // With confirm, a password typed at the terminal is asked twice and the second is returned
     // in *confirmation.
+    // login --print-key: the key of the login reply on standard output, nothing stored.
+    static int printSessionKey(Console &console, const QVariant &loginData);
+
     static std::optional<QString> readPassword(Console &console, const ArgParser &parser, const QString &command,
         bool confirm, std::optional<QString> *confirmation, int *status);
 };

@@ -3,6 +3,7 @@
 #include "app/Config.h"
 #include "cli/AccountCommands.h"
 #include "cli/Console.h"
+#include "cli/EnvironmentSession.h"
 #include "cli/ExitCode.h"
 #include "cli/Interruption.h"
 #include "cli/PackageCommands.h"
@@ -47,6 +48,22 @@ const Command *find(const QString &name)
             return &command;
     }
     return nullptr;
+}
+
+// With QUILLO_USER_KEY, the command runs as that user and leaves the settings file alone.
+int runCommand(Console &console, const Command &command, const QStringList &arguments)
+{
+    if (!EnvironmentSession::isRequested())
+        return command.run(console, arguments);
+    const QString key = EnvironmentSession::key();
+    if (const QString problem = EnvironmentSession::problemWith(key); !problem.isEmpty()) {
+        console.error(problem);
+        return ExitCode::Usage;
+    }
+    EnvironmentSession::begin(key);
+    const int status = command.run(console, arguments);
+    EnvironmentSession::end();
+    return status;
 }
 
 } // namespace
@@ -108,6 +125,8 @@ QString Cli::usage()
            "环境变量：\n"
            "  QUILLO_SERVICE_HOST    服务地址 host[:port]，或 http(s)://host[:port]（默认 %1）\n"
            "  QUILLO_PASSWORD        login 和 register 使用的密码\n"
+           "  QUILLO_USER_KEY        账户的会话密钥（quillo login --print-key 打印）：不登录、不读写\n"
+           "                         设置文件，以这个账户运行每个命令。它是凭据，不会被打印\n"
            "  QUILLO_SETTINGS_FILE   登录状态和设置的存放位置（与桌面程序相同）\n"
            "  QUILLO_WORK_DIR        解包和导出用的私有文件夹\n"
            "  QUILLO_RESOURCE_DIR    aapt 和 deviceconsole 所在的文件夹\n"
@@ -148,7 +167,7 @@ int Cli::run(const QStringList &arguments)
             m_console.note(u"运行 quillo --help 查看命令列表"_s);
             return ExitCode::Usage;
         }
-        return command->run(m_console, arguments.mid(1));
+        return runCommand(m_console, *command, arguments.mid(1));
     }();
     m_console.flush();
     return status;

@@ -32,7 +32,8 @@ int CommandSupport::usageError(Console &console, const QString &command, const Q
 
 void CommandSupport::printJson(Console &console, const QJsonObject &object)
 {
-    console.out() << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << '\n';
+    console.out() << Console::printableJson(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)))
+                  << '\n';
     console.out().flush();
 }
 

@@ -214,24 +214,56 @@ QString Console::paint(const QString &text, Tone tone, bool forError) const
     return QString::fromLatin1(toneCode(tone)) + text + u"\x1b[0m"_s;
 }
 
+namespace {
+bool isControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+} // namespace
+
+QString Console::printable(const QString &text, bool keepLineBreaks)
+{
+    QString safe = text;
+    for (QChar &c : safe) {
+        const char16_t code = c.unicode();
+        if (isControl(code) && !(keepLineBreaks && (code == u'\n' || code == u'\t')))
+            c = QChar::ReplacementCharacter;
+    }
+    return safe;
+}
+
+QString Console::printableJson(const QString &json)
+{
+    QString safe;
+    safe.reserve(json.size());
+    for (const QChar c : json) {
+        // Inside a JSON text these can only stand in strings, where an escape means the same.
+        if (c.unicode() >= 0x7F && c.unicode() <= 0x9F)
+            safe += u"\\u%1"_s.arg(int(c.unicode()), 4, 16, QChar(u'0'));
+        else
+            safe += c;
+    }
+    return safe;
+}
+
 void Console::error(const QString &message)
 {
     m_out.flush();
-    m_err << u"quillo: "_s << paint(message, Tone::Error, true) << '\n';
+    m_err << u"quillo: "_s << paint(printable(message, true), Tone::Error, true) << '\n';
     m_err.flush();
 }
 
 void Console::warning(const QString &message)
 {
     m_out.flush();
-    m_err << u"quillo: "_s << paint(u"警告："_s + message, Tone::Warning, true) << '\n';
+    m_err << u"quillo: "_s << paint(u"警告："_s + printable(message, true), Tone::Warning, true) << '\n';
     m_err.flush();
 }
 
 void Console::note(const QString &message, Tone tone)
 {
     m_out.flush();
-    m_err << paint(message, tone, true) << '\n';
+    m_err << paint(printable(message, true), tone, true) << '\n';
     m_err.flush();
 }
 

@@ -50,7 +50,16 @@ public:
     // The text in the tone's colour when the stream it goes to shows colours.
     QString paint(const QString &text, Tone tone, bool forError) const;
 
-    // "quillo: <message>" on standard error, in red on a terminal.
+    // Text from outside (replies, packages, archives, tools) made safe for a terminal: every
+    // control character (C0, DEL, C1) becomes U+FFFD, so that no escape sequence it holds can
+    // clear the screen, set the title or move the cursor. With keepLineBreaks, line feeds and
+    // tabs stay (multi-line messages, log entries).
+    static QString printable(const QString &text, bool keepLineBreaks = false);
+    // A JSON text with DEL and the C1 controls written as \u escapes (the encoder writes them raw).
+    static QString printableJson(const QString &json);
+
+    // "quillo: <message>" on standard error, in red on a terminal. The three message operations
+    // pass the message through printable(text, true).
     void error(const QString &message);
     // "quillo: 警告：<message>" on standard error.
     void warning(const QString &message);

@@ -55,9 +55,10 @@ private:
     int m_saved = -1;
 };
 
+// A field of the record as printed: it comes from the package.
 QString text(const QVariantMap &record, const QString &key)
 {
-    return record.value(key).toString();
+    return Console::printable(record.value(key).toString());
 }
 
 } // namespace
@@ -201,12 +202,12 @@ int PackageCommands::archives(Console &console, const QStringList &arguments)
     }
     QTextStream &out = console.out();
     for (const QDArchiveModel &archive : archives) {
-        const QString title = u"%1 %2 (%3)"_s.arg(archive.appName().value_or(QString()),
-            archive.version().value_or(QString()), archive.build().value_or(QString()));
+        const QString title = Console::printable(u"%1 %2 (%3)"_s.arg(archive.appName().value_or(QString()),
+            archive.version().value_or(QString()), archive.build().value_or(QString())));
         out << console.paint(title, Console::Tone::Emphasis, false) << u"  "_s
-            << archive.identifier().value_or(QString()) << u"  "_s << PackageFormat::date(archive.lastModifiedDate())
-            << '\n'
-            << u"    "_s << archive.archivePath() << '\n';
+            << Console::printable(archive.identifier().value_or(QString())) << u"  "_s
+            << PackageFormat::date(archive.lastModifiedDate()) << '\n'
+            << u"    "_s << Console::printable(archive.archivePath()) << '\n';
     }
     out.flush();
     return ExitCode::Success;

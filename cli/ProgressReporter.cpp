@@ -74,8 +74,7 @@ void ProgressReporter::update(double value, qint64 nowMs)
     }
     const int step = now / 10;
     const bool newStep = step > m_lastStep;
-    const bool moved = now != m_lastPercent;
-    if (newStep || (moved && m_lastPrintMs >= 0 && nowMs - m_lastPrintMs >= kLineIntervalMs))
+    if (newStep || (m_lastPrintMs >= 0 && nowMs - m_lastPrintMs >= kLineIntervalMs))
         print(nowMs);
 }
 

@@ -7,13 +7,14 @@ class Console;
 
 // The upload's progress for people, on standard error: on a terminal one bar redrawn in place
 // (percentage, rate, time left); otherwise plain lines at a rate a CI log can bear: one at every
-// tenth of the way and, on a slow link, at least one every 30 seconds while something moves.
+// tenth of the way or after 10 seconds, whichever comes first, so that a slow upload shows that it
+// lives (update() is called only when bytes moved).
 class ProgressReporter final
 {
 public:
     enum class Mode { Bar, Lines, Silent };
     static constexpr qint64 kBarIntervalMs = 100;
-    static constexpr qint64 kLineIntervalMs = 30000;
+    static constexpr qint64 kLineIntervalMs = 10000;
 
     ProgressReporter(Console &console, Mode mode);
     // Bar on a terminal, Lines otherwise, Silent when asked to be quiet.

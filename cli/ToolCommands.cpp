@@ -51,7 +51,7 @@ int ToolCommands::deviceLog(Console &console, const QStringList &arguments)
         for (const QString &entry : entries) {
             if (searching && !entry.contains(search))
                 continue;
-            out << entry;
+            out << Console::printable(entry, true);
             if (!entry.endsWith(u'\n'))
                 out << '\n';
         }
@@ -141,7 +141,7 @@ int ToolCommands::checkUpdate(Console &console, const QStringList &arguments)
             CommandSupport::printJson(console, object);
         } else {
             console.note(u"发现新版本，下载地址："_s, Console::Tone::Success);
-            console.out() << reply.url << '\n';
+            console.out() << Console::printable(reply.url) << '\n';
             console.out().flush();
         }
         QString error;

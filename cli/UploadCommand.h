@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <chrono>
 #include <optional>
 
 class Console;
@@ -19,6 +20,13 @@ class UploadCommand final
 public:
     static int run(Console &console, const QStringList &arguments);
     static QString help();
+
+    // --retries: tries after the first of the prepare call, the suffix check and the upload each.
+    static constexpr int kDefaultRetries = 2;
+    static constexpr int kMaxRetries = 100;
+    static constexpr int kMaxRetryWaitSeconds = 3600;
+    // The wait before the first retry (RetryPolicy::kFirstWait); tests lengthen it.
+    static void setFirstRetryWait(std::chrono::milliseconds wait);
 
     // The user's choices, each set only when given on the command line.
     struct Choices

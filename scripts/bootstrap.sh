@@ -14,6 +14,7 @@ packages=(
     zbar-tools  # reads the QR code of the download page in the service's tests
     xdg-utils   # xdg-open, which opens addresses in the browser (quillo --open, the desktop's URL handler)
     git bc      # the layout check lists the sources with git; the server's memory benchmark computes with bc
+    jq yq       # the CI examples in docs/ci parse quillo's JSON with jq; their test reads the YAML with yq
     # desktop tests and screenshots: virtual display, session bus, notification service, tray host
     xvfb xauth dbus dbus-x11 notification-daemon xdotool imagemagick trayer fonts-wqy-microhei
     # proxy tests (a real proxy; the desktop's proxy settings as GNOME keeps them), fuzzing, sanitizers

@@ -276,8 +276,19 @@ ApiReply ApiService::forgetPassword(const FormFields &fields, const RequestInfo 
 ApiReply ApiService::uploadPrepare(const FormFields &fields)
 {
     Store::User user;
-    if (const ApiReply r = requireUser(fields, &user); !r.ok())
+    // A client whose session is the user key alone (quillo with QUILLO_USER_KEY) has no token: it
+    // sends the key as _uId and uKey, which is then the credential, as for the upload that follows.
+    const QString sessionKey = fields.text(u"uKey"_s).trimmed();
+    const bool keyOnly
+        = fields.text(u"_token"_s).isEmpty() && !sessionKey.isEmpty() && fields.text(u"_uId"_s) == sessionKey;
+    if (keyOnly) {
+        const auto found = m_store.userByKey(sessionKey);
+        if (!found)
+            return ApiReply::refusal(ApiReply::NotLoggedIn, u"用户不存在或登录已失效，请退出后重新登录"_s);
+        user = *found;
+    } else if (const ApiReply r = requireUser(fields, &user); !r.ok()) {
         return r;
+    }
     const QString packageName = fields.text(u"packageName"_s).trimmed();
     const QString type = fields.text(u"type"_s).trimmed();
     const QString uKey = fields.text(u"uKey"_s).trimmed();

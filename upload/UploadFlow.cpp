@@ -15,6 +15,7 @@
 
 #include <QFileInfo>
 #include <QMetaEnum>
+#include <QRandomGenerator>
 
 using namespace Qt::StringLiterals;
 
@@ -30,6 +31,12 @@ UploadFlow::UploadFlow(const QString &beginView, QObject *parent)
 {
     qRegisterMetaType<UploadFlow::Result>();
     qRegisterMetaType<UploadFlow::State>();
+    qRegisterMetaType<UploadFlow::RetryNotice>();
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, [this] {
+        if (const std::function<void()> again = std::exchange(m_retryAction, {}); again && !isDiscarded())
+            again();
+    });
 }
 
 UploadFlow::~UploadFlow()
@@ -78,6 +85,7 @@ bool UploadFlow::ParseIPA(const QString &path)
         qCDebug(lcUpload) << "package ignored in state" << stateName(m_state) << path;
         return false;
     }
+    m_retryTimer.stop(); // a prepare call waiting for another try belongs to the earlier package
     setState(State::Inspecting);
     m_inspector->ParseIPA(path); // ends in prepareUpload("ios")
     return true;
@@ -91,6 +99,7 @@ bool UploadFlow::ParseAPK(const QString &path)
     }
     // A prepare call for an earlier package must not show its form while this one is read.
     m_cloudClient.reset();
+    m_retryTimer.stop();
     setState(State::Inspecting);
     m_inspector->ParseAPK(path); // prepareUpload("android") or inspectionFailed later
     return true;
@@ -109,6 +118,13 @@ void UploadFlow::prepareUpload(const QString &platform)
 {
     if (m_state == State::Discarded)
         return;
+    m_retryTimer.stop();
+    m_retriesUsed = 0;
+    startPrepare(platform);
+}
+
+void UploadFlow::startPrepare(const QString &platform)
+{
     setState(State::Preparing);
     m_cloudClient = CloudClient::getInstance(); // releases (and cancels) the previous call
     m_cloudClient->prepareUploadWithPackageName(m_appInfo.value(AppInfoKey::packageName), platform,
@@ -133,6 +149,9 @@ void UploadFlow::prepareUploadSuccess(const QVariant &data)
 void UploadFlow::prepareUploadError(const QVariant &errorRecord)
 {
     qCInfo(lcUpload) << "prepare failed:" << errorRecord;
+    const QString platform = m_appType == 1 ? u"ios"_s : u"android"_s;
+    if (m_state == State::Preparing && retryCall(Step::Prepare, [this, platform] { startPrepare(platform); }))
+        return;
     showApplicationInfoStep();
 }
 
@@ -173,6 +192,12 @@ void UploadFlow::validShortcutUrl(const QVariant &suffix)
 {
     if (m_state == State::Discarded)
         return;
+    m_retriesUsed = 0;
+    startShortcutCheck(suffix);
+}
+
+void UploadFlow::startShortcutCheck(const QVariant &suffix)
+{
     setState(State::Checking);
     m_cloudClient = CloudClient::getInstance();
     m_cloudClient->getApplicationKeyByShortcut(suffix, this, u"getAppKeySuccess:"_s, u"getAppKeyError:"_s);
@@ -195,6 +220,9 @@ void UploadFlow::getAppKeyError(const QVariant &errorRecord)
 {
     if (m_state != State::Checking)
         return;
+    const QVariant suffix = currentSettings().value(SettingKey::shortcut);
+    if (retryCall(Step::ShortcutCheck, [this, suffix] { startShortcutCheck(suffix); }))
+        return;
     qCInfo(lcUpload) << "suffix check failed, uploading all the same:" << errorRecord;
     upload();
 }
@@ -204,6 +232,12 @@ void UploadFlow::upload()
     if (m_state == State::Discarded || m_state == State::Sending)
         return;
     setState(State::Sending);
+    m_retriesUsed = 0;
+    startUpload();
+}
+
+void UploadFlow::startUpload()
+{
     const QVariantMap settings = currentSettings();
     const QVariantMap fields = uploadFields(settings, QSLoginModel::currentUid());
     m_filesize = quint64(std::max<qint64>(0, QFileInfo(m_filePath).size()));
@@ -239,12 +273,19 @@ void UploadFlow::uploadProgress(qint64 sent, qint64 total)
 void UploadFlow::uploadCompleted(int status, const QVariant &json, const QString &error)
 {
     // The request is the sender: let it go once its signal has returned.
-    if (UploadRequest *done = m_upload.release())
+    TransferFailure failure = TransferFailure::None;
+    if (UploadRequest *done = m_upload.release()) {
+        failure = done->failure();
         done->deleteLater();
+    }
     if (m_state != State::Sending)
+        return;
+    const bool envelope = json.typeId() == QMetaType::QVariantMap && json.toMap().contains(u"code"_s);
+    if (!error.isEmpty() && retryLater(Step::Upload, failure, status, envelope, [this] { startUpload(); }))
         return;
 
     Result result = interpretCompletion(status, json, error);
+    result.failure = failure;
     if (!error.isEmpty()) {
         qCWarning(lcUpload).noquote() << u"Error: %1"_s.arg(error);
         qCWarning(lcUpload) << LogMask::masked(json);
@@ -303,12 +344,44 @@ void UploadFlow::discard()
         return;
     qCDebug(lcUpload).noquote() << "discarded in state" << stateName(m_state);
     m_state = State::Discarded;
+    m_retryTimer.stop();
+    m_retryAction = {};
     m_upload.reset(); // cancels the upload; it reports nothing more
     m_cloudClient.reset(); // cancels the prepare call or the suffix check
     m_export.reset(); // stops the build tool without a report
     m_inspector->removeUnpacked();
     // A pending aapt run reports to a fresh inspector's predecessor, which is gone.
     m_inspector = std::make_unique<PackageInspector>(this);
+}
+
+bool UploadFlow::retryCall(Step step, std::function<void()> again)
+{
+    const CloudClientRequest *envelope = m_cloudClient ? m_cloudClient->client() : nullptr;
+    if (!envelope)
+        return false;
+    const CloudClientRequest::CallFailure failure = envelope->lastFailure();
+    return retryLater(step, failure.transport, failure.httpStatus, failure.refusal, std::move(again));
+}
+
+bool UploadFlow::retryLater(
+    Step step, TransferFailure transport, int httpStatus, bool envelope, std::function<void()> again)
+{
+    const std::optional<QString> reason = RetryPolicy::retryReason(transport, httpStatus, envelope);
+    if (!reason || m_retriesUsed >= m_retryPolicy.retries || isDiscarded())
+        return false;
+    ++m_retriesUsed;
+    RetryNotice notice;
+    notice.step = step;
+    notice.retry = m_retriesUsed;
+    notice.retries = m_retryPolicy.retries;
+    notice.reason = *reason;
+    notice.wait = m_retryPolicy.waitBefore(m_retriesUsed, QRandomGenerator::global()->generateDouble());
+    qCInfo(lcUpload).noquote() << "retry" << notice.retry << "of" << notice.retries << "in" << notice.wait.count()
+                               << "ms:" << notice.reason;
+    m_retryAction = std::move(again);
+    m_retryTimer.start(notice.wait);
+    emit retryScheduled(notice);
+    return true;
 }
 
 // ---- Rules ----

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/RetryPolicy.h"
 #include "inspect/InspectionDelegate.h"
 #include "upload/AppInfoKeys.h"
 #include "upload/TransferRateEstimator.h"
@@ -9,10 +10,12 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 #include <QVariant>
 #include <QVariantMap>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -92,12 +95,24 @@ public:
         QVariant reply; // the parsed reply, when there was one
         QString transportError; // the transport's own text, for the log only
         QVariant serviceCode; // the reply's "code" as it came
+        TransferFailure failure = TransferFailure::None; // why no reply arrived (httpStatus 0)
         // "autoCloseUploadWindow" was on: the window closes and nothing is shown.
         bool autoClose = false;
         bool success() const { return kind == Kind::Success; }
     };
 
     using SettingsSource = std::function<QVariantMap()>;
+
+    // The three service calls, as a retry names them.
+    enum class Step { Prepare, ShortcutCheck, Upload };
+    struct RetryNotice
+    {
+        Step step = Step::Upload;
+        int retry = 0; // 1 for the first retry
+        int retries = 0; // of the policy
+        QString reason; // RetryPolicy::retryReason
+        std::chrono::milliseconds wait { 0 };
+    };
 
     // beginView "1": the window was opened for an export and starts on the loading view
     // (Exporting); anything else starts on the drop target (WaitingForDrop).
@@ -139,6 +154,10 @@ public:
     // Where the settings come from (the form's getApplicationSetting). Without a source the
     // settings are defaultSettings(record()).
     void setSettingsSource(SettingsSource source) { m_settingsSource = std::move(source); }
+    // Another try of the prepare call, the suffix check or the upload after a failure on the way
+    // (RetryPolicy). None by default: the window lets the user press the button again. Each call
+    // has its own count; the whole package is sent again on each try.
+    void setRetryPolicy(const RetryPolicy &policy) { m_retryPolicy = policy; }
     QVariantMap currentSettings() const;
 
     // The upload button (state Form only): checks the suffix when urlCanbeModified is 1,
@@ -218,9 +237,17 @@ Q_SIGNALS:
     void transferStatus(double bytesPerSecond, qint64 secondsRemaining, const QString &text);
     // Emitted after the state became Result.
     void uploadFinished(const UploadFlow::Result &result);
+    // A call failed on the way and runs again after notice.wait; the state stays as it was.
+    void retryScheduled(const UploadFlow::RetryNotice &notice);
 
 private:
     void setState(State state);
+    void startPrepare(const QString &platform);
+    void startShortcutCheck(const QVariant &suffix);
+    void startUpload();
+    // True when the failed call runs again later (the notice is out); false when it is final.
+    bool retryLater(Step step, TransferFailure transport, int httpStatus, bool envelope, std::function<void()> again);
+    bool retryCall(Step step, std::function<void()> again);
     bool acceptsPackage() const;
     void showApplicationInfoStep();
     void uploadProgress(qint64 sent, qint64 total);
@@ -242,6 +269,11 @@ private:
     TransferRateEstimator m_rate;
     QElapsedTimer m_clock;
     qint64 m_lastStatusMs = -1;
+    RetryPolicy m_retryPolicy;
+    int m_retriesUsed = 0;
+    QTimer m_retryTimer;
+    std::function<void()> m_retryAction;
 };
 
 Q_DECLARE_METATYPE(UploadFlow::Result)
+Q_DECLARE_METATYPE(UploadFlow::RetryNotice)

@@ -12,6 +12,7 @@
 #include "tests/support/TestService.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QProcess>
 #include <QThread>
 
@@ -288,6 +289,43 @@ private Q_SLOTS:
             }
             QVERIFY(waitFor([&] { return !FakeDeviceConsole::isAlive(toolPid); }));
         }
+    }
+
+    void aCiJobUploadsWithTheEnvironmentKeyAlone()
+    {
+        // An application published with an install password and for invited testers only.
+        const QString ipa = TestEnvironment::path(u"pkg/ci.ipa"_s);
+        Fixtures::App app;
+        app.info[u"CFBundleIdentifier"_s] = u"com.example.ci"_s;
+        QVERIFY2(Fixtures::makeIpa(ipa, { app }), qPrintable(Fixtures::lastError()));
+        TestService::UploadOptions protectedApp;
+        protectedApp.password = u"only-testers"_s;
+        protectedApp.publishRange = u"3"_s;
+        QCOMPARE(m_service.upload(m_me, ipa, protectedApp).code(), 0);
+
+        // A runner with no settings at all, diagnostics on.
+        const QString settings = TestEnvironment::path(u"runner/preferences.json"_s); // makes runner/ only
+        const QList<std::pair<QString, QString>> runner { { u"QUILLO_USER_KEY"_s, m_me.userKey },
+            { u"QUILLO_SETTINGS_FILE"_s, settings }, { u"QT_LOGGING_RULES"_s, u"quillo.*=true"_s } };
+        CliRun run = runProgram({ u"upload"_s, ipa, u"--json"_s }, {}, runner);
+        QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
+        const TestService::StoredRelease stored = m_service.releases().constLast();
+        QCOMPARE(run.json().value(u"shortcut"_s).toString(), stored.shortcut);
+        QCOMPARE(stored.packageName, u"com.example.ci"_s);
+        // The service prepared the upload for the key alone: the application kept its settings.
+        QVERIFY2(!run.err.contains(u"按默认设置继续"_s), describe(run).constData());
+        QCOMPARE(stored.password, u"only-testers"_s);
+        // Nothing written, and the key in no log line (the fields line names it masked).
+        QVERIFY(QDir(QFileInfo(settings).path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+        QVERIFY2(!run.err.contains(m_me.userKey) && !run.out.contains(m_me.userKey), describe(run).constData());
+        QVERIFY2(run.err.contains(u"[QUILLO_USER_KEY]"_s), describe(run).constData());
+
+        run = runProgram({ u"whoami"_s }, {}, runner);
+        QCOMPARE(run.status, ExitCode::Success);
+        QVERIFY(!run.out.contains(m_me.userKey) && !run.err.contains(m_me.userKey));
+        run = runProgram({ u"upload"_s, ipa }, {}, { { u"QUILLO_USER_KEY"_s, m_me.userKey.left(31) } });
+        QCOMPARE(run.status, ExitCode::Usage);
+        QVERIFY(!run.err.contains(m_me.userKey.left(31)));
     }
 
     void exportOutputAndBrowserStayApart()

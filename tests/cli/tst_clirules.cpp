@@ -1,14 +1,16 @@
 // The command line's parts that need no service: option parsing, the archive scan, the progress
 // output, the terminal QR code, the upload settings over the form's defaults, colours.
 
+#include "api/RetryPolicy.h"
 #include "cli/AccountCommands.h"
-#include "inspect/ArchiveScanner.h"
 #include "cli/ArgParser.h"
 #include "cli/Console.h"
+#include "cli/EnvironmentSession.h"
 #include "cli/ExitCode.h"
 #include "cli/ProgressReporter.h"
 #include "cli/TerminalQr.h"
 #include "cli/UploadCommand.h"
+#include "inspect/ArchiveScanner.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestEnvironment.h"
 #include "upload/AppInfoKeys.h"
@@ -204,12 +206,15 @@ private Q_SLOTS:
             previous = value;
         }
 
-        // A slow link: a line at least every 30 seconds while the share moves.
+        // A slow link: a line every 10 seconds, even while the whole percent stays where it was;
+        // a tenth of the way still gets its line at once.
         BufferConsole slow;
         ProgressReporter crawl(*slow.console, ProgressReporter::Mode::Lines);
-        for (int second = 0; second < 100; ++second)
-            crawl.update(second / 1000.0, second * 1000);
-        QCOMPARE(slow.errText(), u"上传 0%\n上传 3%\n上传 6%\n上传 9%\n"_s);
+        for (int second = 0; second < 35; ++second)
+            crawl.update(second / 10000.0, second * 1000);
+        crawl.update(0.1, 36000);
+        crawl.update(0.101, 37000);
+        QCOMPARE(slow.errText(), u"上传 0%\n上传 0%\n上传 0%\n上传 0%\n上传 10%\n"_s);
 
         BufferConsole silent;
         ProgressReporter none(*silent.console, ProgressReporter::Mode::Silent);
@@ -304,6 +309,52 @@ private Q_SLOTS:
         QCOMPARE(UploadCommand::publishRangeValue(u"all"_s), std::optional<QString>(u"2"_s));
         QCOMPARE(UploadCommand::publishRangeValue(u"invited"_s), std::optional<QString>(u"3"_s));
         QCOMPARE(UploadCommand::publishRangeValue(u"everyone"_s), std::nullopt);
+    }
+
+    void retryWaitsGrowAndOnlyTransportFailuresAreRetried()
+    {
+        using std::chrono::milliseconds;
+        RetryPolicy policy;
+        QList<qint64> longest;
+        QList<qint64> shortest;
+        for (int retry = 1; retry <= 7; ++retry) {
+            longest.append(policy.waitBefore(retry, 1.0).count());
+            shortest.append(policy.waitBefore(retry, 0.0).count());
+        }
+        QCOMPARE(longest, (QList<qint64> { 1000, 2000, 4000, 8000, 16000, 30000, 30000 }));
+        QCOMPARE(shortest, (QList<qint64> { 500, 1000, 2000, 4000, 8000, 15000, 15000 }));
+        QCOMPARE(policy.waitBefore(1000000, 1.0), milliseconds(30000));
+        policy.maxWait = milliseconds(0);
+        QCOMPARE(policy.waitBefore(3, 1.0), milliseconds(0));
+
+        QCOMPARE(RetryPolicy::retryReason(TransferFailure::ConnectionRefused, 0, false), u"连接被拒绝"_s);
+        QCOMPARE(RetryPolicy::retryReason(TransferFailure::ConnectionReset, 0, false), u"连接中断"_s);
+        QVERIFY(RetryPolicy::retryReason(TransferFailure::TimedOut, 0, false));
+        QCOMPARE(RetryPolicy::retryReason(TransferFailure::None, 502, false), u"服务器出错（HTTP 502）"_s);
+        // Final: the service's own answer (under any status), a 4xx, a success, anything else.
+        QVERIFY(!RetryPolicy::retryReason(TransferFailure::None, 503, true));
+        QVERIFY(!RetryPolicy::retryReason(TransferFailure::None, 404, false));
+        QVERIFY(!RetryPolicy::retryReason(TransferFailure::None, 200, false));
+        QVERIFY(!RetryPolicy::retryReason(TransferFailure::Other, 0, false));
+    }
+
+    void controlCharactersAndEnvironmentKeyShape()
+    {
+        QCOMPARE(Console::printable(u"a\x1b[2Jb\ac\u009bd\re\nf\tg\x7f"_s),
+            u"a\uFFFD[2Jb\uFFFDc\uFFFDd\uFFFDe\uFFFDf\uFFFDg\uFFFD"_s);
+        QCOMPARE(Console::printable(u"line\nnext\ttab\x1b"_s, true), u"line\nnext\ttab\uFFFD"_s);
+        QCOMPARE(Console::printable(u"中文 ok"_s), u"中文 ok"_s);
+        QCOMPARE(Console::printableJson(u"{\"u\":\"a\u009bb\u007f\"}"_s), u"{\"u\":\"a\\u009bb\\u007f\"}"_s);
+
+        QVERIFY(EnvironmentSession::problemWith(u"0123456789abcdefABCDEF0123456789"_s).isEmpty());
+        QVERIFY(EnvironmentSession::problemWith(u" 0123456789abcdefABCDEF0123456789\n"_s).isEmpty());
+        for (const QString &bad :
+            { QString(), u"   "_s, u"0123456789abcdefABCDEF012345678"_s, u"0123456789abcdefABCDEF01234567890"_s,
+                u"0123456789abcdef ABCDEF012345678"_s, u"0123456789abcdefABCDEF012345678é"_s }) {
+            const QString problem = EnvironmentSession::problemWith(bad);
+            QVERIFY2(problem.contains(u"QUILLO_USER_KEY"_s), qPrintable(bad));
+            QVERIFY2(bad.trimmed().isEmpty() || !problem.contains(bad.trimmed().left(8)), qPrintable(problem));
+        }
     }
 
     void accountChecksAndExitCodes()

@@ -137,6 +137,9 @@ private Q_SLOTS:
         expectRefusal(post(body("", me.userKey, me.token)), 1001);
         expectRefusal(post(body(apiKey.toLatin1(), me.userKey, u"0"_s.repeated(32))), 1002);
         expectRefusal(post(body(apiKey.toLatin1(), QString(), QString())), 1002);
+        // The user key alone, as _uId and uKey (a CI session without a token), prepares the upload.
+        QCOMPARE(post(body(apiKey.toLatin1(), me.userKey, QString())).code(), 0);
+        expectRefusal(post(body(apiKey.toLatin1(), u"0"_s.repeated(32), QString())), 1002);
         // Another user's key in uKey.
         const TestService::Account other = m_service.registerAndLogin();
         expectRefusal(m_service.call(u"app/uploadPrepare"_s, {{u"packageName"_s, u"x.y"_s}, {u"type"_s, u"ios"_s}, {u"uKey"_s, other.userKey}}, &me), 1002, u"uKey"_s);

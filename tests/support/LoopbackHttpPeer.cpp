@@ -155,6 +155,7 @@ public:
         Clock::time_point due;
         bool delayed = false;
         Reply pending;
+        qint64 cutAfter = -1;
     };
 
     Private();
@@ -164,6 +165,7 @@ public:
     void readFrom(Connection &c);
     void parse(Connection &c);
     void completeRequest(Connection &c);
+    void cut(Connection &c);
     void apply(Connection &c, const Reply &reply);
     void sendNow(Connection &c, const Reply &reply);
     void writeTo(Connection &c);
@@ -178,11 +180,13 @@ public:
     mutable std::mutex mutex; // guards everything below
     bool stopping = false;
     Handler handler;
+    CutRule cutRule;
     bool readRequests = true;
     qint64 recordLimit = 256 * 1024 * 1024;
     QList<Request> requests;
     int held = 0;
     bool releaseRequested = false;
+    bool closeRequested = false;
     int accepted = 0;
     int open = 0;
     QList<QByteArray> unparsed;
@@ -234,12 +238,18 @@ void LoopbackHttpPeer::Private::run()
     for (;;) {
         bool release = false;
         bool read = true;
+        bool closeAll = false;
         {
             std::lock_guard lock(mutex);
             if (stopping)
                 return;
             release = std::exchange(releaseRequested, false);
+            closeAll = std::exchange(closeRequested, false);
             read = readRequests;
+        }
+        if (closeAll) {
+            for (Connection &c : connections)
+                c.dead = true;
         }
         if (release) {
             int released = 0;
@@ -398,6 +408,12 @@ void LoopbackHttpPeer::Private::parse(Connection &c)
             c.current = request;
             c.bodyLeft = request.header("Content-Length").toLongLong();
             c.readingBody = true;
+            CutRule rule;
+            {
+                std::lock_guard lock(mutex);
+                rule = cutRule;
+            }
+            c.cutAfter = rule ? rule(request) : -1;
             if (request.header("Expect").compare("100-continue", Qt::CaseInsensitive) == 0) {
                 c.out += "HTTP/1.1 100 Continue\r\n\r\n";
                 writeTo(c);
@@ -415,6 +431,10 @@ void LoopbackHttpPeer::Private::parse(Connection &c)
             c.current.bodyLength += take;
             c.in.remove(0, take);
             c.bodyLeft -= take;
+        }
+        if (c.cutAfter >= 0 && c.current.bodyLength >= c.cutAfter) {
+            cut(c);
+            return;
         }
         if (c.bodyLeft > 0)
             return;
@@ -434,6 +454,20 @@ void LoopbackHttpPeer::Private::completeRequest(Connection &c)
     }
     Reply reply = current ? current(c.current) : Reply::json("{\"code\":0}");
     apply(c, reply);
+}
+
+void LoopbackHttpPeer::Private::cut(Connection &c)
+{
+    c.current.reset = true;
+    {
+        std::lock_guard lock(mutex);
+        c.current.sequence = int(requests.size());
+        requests.append(c.current);
+    }
+    // Closing with a zero linger sends RST instead of FIN.
+    const linger reset{1, 0};
+    ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    c.dead = true;
 }
 
 void LoopbackHttpPeer::Private::apply(Connection &c, const Reply &reply)
@@ -566,6 +600,12 @@ void LoopbackHttpPeer::setReply(const Reply &reply)
     setHandler([reply](const Request &) { return reply; });
 }
 
+void LoopbackHttpPeer::setCutRule(CutRule rule)
+{
+    std::lock_guard lock(d->mutex);
+    d->cutRule = std::move(rule);
+}
+
 void LoopbackHttpPeer::setReadRequests(bool read)
 {
     {
@@ -622,6 +662,15 @@ void LoopbackHttpPeer::releaseHeld()
     {
         std::lock_guard lock(d->mutex);
         d->releaseRequested = true;
+    }
+    d->wake();
+}
+
+void LoopbackHttpPeer::closeConnections()
+{
+    {
+        std::lock_guard lock(d->mutex);
+        d->closeRequested = true;
     }
     d->wake();
 }

@@ -40,6 +40,7 @@ public:
         qint64 bodyLength = 0; // body bytes received
         int connection = 0;    // index of the connection it came on (0 = first accepted)
         int sequence = 0;      // index of the request (0 = first received)
+        bool reset = false;    // cut by the cut rule: its connection was reset while the body came
 
         // First header of that name (case-insensitive), or empty.
         QByteArray header(const QByteArray &name) const;
@@ -78,6 +79,10 @@ public:
     };
 
     using Handler = std::function<Reply(const Request &)>;
+    // Asked once a request's head has arrived (body still empty): the number of body bytes after
+    // which the connection is reset (RST, no reply), or -1 to read the request as usual. A cut
+    // request is recorded with reset set and the body as far as it came; the handler never sees it.
+    using CutRule = std::function<qint64(const Request &)>;
 
     LoopbackHttpPeer();
     ~LoopbackHttpPeer();
@@ -95,6 +100,7 @@ public:
     void setHandler(Handler handler);
     // Every request gets this reply.
     void setReply(const Reply &reply);
+    void setCutRule(CutRule rule);
     // false: accept connections but never read from them (the client's writes back up).
     void setReadRequests(bool read);
     // Bodies beyond this many bytes are counted, not kept (default 256 MiB).
@@ -109,6 +115,9 @@ public:
     // Requests answered with Mode::Hold and not yet released.
     int heldCount() const;
     void releaseHeld();
+
+    // Closes every open connection (a client's pool then holds none of them); see openConnections().
+    void closeConnections();
 
     int acceptedConnections() const;
     int openConnections() const;
