@@ -126,6 +126,12 @@ private slots:
         const Run launch = run(u"gio"_s, { u"launch"_s, Autostart::entryPath() });
         QVERIFY2(launch.exitCode == 0, qPrintable(launch.output));
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(Fixtures::readAll(record)), program + u"\n--hidden\n"_s, 10000);
+
+        // Once the program is gone (the package removed), sessions pass the entry over.
+        QVERIFY(QFile::remove(program));
+        QVERIFY(QFile::remove(record));
+        QVERIFY(run(u"gio"_s, {u"launch"_s, Autostart::entryPath()}).exitCode != 0);
+        QVERIFY(!QFileInfo::exists(record));
     }
 
     // An entry a session switched off does not count; switching on replaces it with ours.
