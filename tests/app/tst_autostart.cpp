@@ -130,7 +130,7 @@ private slots:
         // Once the program is gone (the package removed), sessions pass the entry over.
         QVERIFY(QFile::remove(program));
         QVERIFY(QFile::remove(record));
-        QVERIFY(run(u"gio"_s, {u"launch"_s, Autostart::entryPath()}).exitCode != 0);
+        QVERIFY(run(u"gio"_s, { u"launch"_s, Autostart::entryPath() }).exitCode != 0);
         QVERIFY(!QFileInfo::exists(record));
     }
 
