@@ -21,8 +21,8 @@ _quillo_options()
 
 _quillo()
 {
-    local cur prev words cword
-    _init_completion -n = || return
+    local cur prev words cword split
+    _init_completion -s || return
 
     local program=${words[0]} command= i
     for ((i = 1; i < cword; i++)); do
@@ -41,7 +41,7 @@ _quillo()
         return
     fi
 
-    # Options that take a value.
+    # Options that take a value, as "--option value" or "--option=value".
     case $prev in
         --notes-file)
             _filedir
@@ -62,7 +62,6 @@ _quillo()
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$(_quillo_options "$program" "$command")" -- "$cur"))
-        [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi
 
