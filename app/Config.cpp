@@ -115,6 +115,14 @@ QString Config::userCacheDir()
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
 }
 
+QString Config::userConfigDir()
+{
+    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
+        return QDir::cleanPath(configured);
+    return QDir::homePath() + u"/.config"_s;
+}
+
 QString Config::applicationVersion()
 {
     return QStringLiteral(QUILLO_VERSION);

@@ -33,6 +33,9 @@ public:
     static QString archivesDir();
     // The user's cache folder (XDG on Linux).
     static QString userCacheDir();
+    // The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute path (a relative
+    // one is ignored, as the XDG rules say), otherwise ~/.config. Not created here.
+    static QString userConfigDir();
     // The program's own short version string.
     static QString applicationVersion();
 };

@@ -20,6 +20,9 @@ packages=(
     # proxy tests (a real proxy; the desktop's proxy settings as GNOME keeps them), fuzzing, sanitizers
     tinyproxy libproxy1-plugin-gsettings libglib2.0-bin dconf-service dconf-gsettings-backend
     gsettings-desktop-schemas clang libclang-rt-14-dev
+    # the Debian package and its checks: manual pages, lintian, the desktop-entry and AppStream
+    # validators, dpkg-shlibdeps; the shell completion's tests
+    help2man man-db lintian desktop-file-utils appstream dpkg-dev bash-completion zsh
 )
 
 missing=()

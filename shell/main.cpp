@@ -4,6 +4,8 @@
 #include "app/Logging.h"
 #include "builds/QDWelcomeViewController.h"
 #include "shell/SingleInstance.h"
+#include "shell/StartOptions.h"
+#include "ui/StatusItem.h"
 #include "upload/QDUploadViewController.h"
 
 #include <QApplication>
@@ -12,6 +14,8 @@
 #include <QLoggingCategory>
 #include <QMainWindow>
 #include <QTimer>
+
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -44,12 +48,25 @@ void openPackageForDebugging(AppDelegate &delegate)
 
 int main(int argc, char *argv[])
 {
+    // Before the application object, which would need a display.
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i)
+        rawArguments.append(QString::fromLocal8Bit(argv[i]));
+    if (const StartOptions early = StartOptions::parse(rawArguments); early.help || early.version) {
+        const QString text = early.help ? StartOptions::helpText() : StartOptions::versionText();
+        std::fputs(text.toUtf8().constData(), stdout);
+        return 0;
+    }
+
     // A desktop session keeps standard error in its journal: information and warnings go there,
     // debug lines only when QT_LOGGING_RULES (which takes precedence over these rules) asks for
     // them, and no line carries a secret.
     QLoggingCategory::setFilterRules(u"quillo.*.debug=false"_s);
     LogMask::install();
+
     QApplication app(argc, argv);
+    // Without the toolkit's own options, which it has taken out.
+    const StartOptions options = StartOptions::parse(QCoreApplication::arguments());
     QApplication::setApplicationName(u"Quillo"_s);
     QApplication::setApplicationVersion(Config::applicationVersion());
     QApplication::setWindowIcon(QIcon(u":/images/quillo"_s));
@@ -59,6 +76,10 @@ int main(int argc, char *argv[])
 
     SingleInstance instance;
     if (!instance.claim()) {
+        if (options.hidden) {
+            qCInfo(lcApp) << "Quillo is already running; --hidden leaves it as it is";
+            return 0;
+        }
         qCInfo(lcApp) << "Quillo is already running; bringing its window to the front";
         return instance.requestReopen() ? 0 : 1;
     }
@@ -71,7 +92,12 @@ int main(int argc, char *argv[])
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
         [&delegate, &window] { delegate.applicationShouldHandleReopen(window.isVisible()); });
     delegate.applicationDidFinishLaunching();
-    window.show();
+    if (!options.ignored.isEmpty())
+        qCWarning(lcApp) << "Ignoring the arguments" << options.ignored;
+    if (options.showsWindowAtStart(delegate.statusItem()->trayIcon() != nullptr))
+        window.show();
+    else
+        qCInfo(lcApp) << "Started hidden: the status item brings the window back";
     openPackageForDebugging(delegate);
 
     const int status = QApplication::exec();
