@@ -1,26 +1,16 @@
 #include "cli/EnvironmentSession.h"
 
+#include "app/LogMask.h"
 #include "app/Preferences.h"
 #include "app/QSLoginModel.h"
 
-#include <QMutex>
 #include <QRegularExpression>
-#include <QStringList>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// Log lines come from the network thread too.
-QMutex g_mutex;
-QStringList g_keys;
-QtMessageHandler g_previousHandler = nullptr;
 bool g_active = false;
-
-void maskingHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    g_previousHandler(type, context, EnvironmentSession::masked(message));
-}
 
 } // namespace
 
@@ -50,13 +40,7 @@ QString EnvironmentSession::problemWith(const QString &value)
 
 void EnvironmentSession::begin(const QString &key)
 {
-    {
-        QMutexLocker lock(&g_mutex);
-        if (!g_keys.contains(key))
-            g_keys.append(key);
-        if (!g_previousHandler)
-            g_previousHandler = qInstallMessageHandler(maskingHandler);
-    }
+    LogMask::remember(key);
     Preferences::setMemoryOnly(true);
     QSLoginModel::setLoginWithUId(key, QVariant());
     g_active = true;
@@ -73,12 +57,4 @@ void EnvironmentSession::end()
 bool EnvironmentSession::isActive()
 {
     return g_active;
-}
-
-QString EnvironmentSession::masked(QString text)
-{
-    QMutexLocker lock(&g_mutex);
-    for (const QString &key : std::as_const(g_keys))
-        text.replace(key, kMask);
-    return text;
 }

@@ -10,7 +10,6 @@ class EnvironmentSession final
 {
 public:
     static constexpr const char *kVariable = "QUILLO_USER_KEY";
-    static inline const QString kMask = QStringLiteral("[QUILLO_USER_KEY]");
 
     // Set (even to nothing) in the environment.
     static bool isRequested();
@@ -21,12 +20,9 @@ public:
     static QString problemWith(const QString &value);
 
     // Makes the key the session of this process until end(): memory-only preferences holding
-    // the key, and the log mask.
+    // the key, which the log mask (app/LogMask) masks in every line from then on.
     static void begin(const QString &key);
     // Back to the settings file; the key stays masked in the log for the rest of the process.
     static void end();
     static bool isActive();
-
-    // The text with every occurrence of the keys seen so far replaced by kMask.
-    static QString masked(QString text);
 };
