@@ -352,8 +352,10 @@ private Q_SLOTS:
         opener.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + QFile::encodeName(opened) + "\"\n");
         opener.close();
         opener.setPermissions(opener.permissions() | QFile::ExeOwner);
+        // Warnings on, to see the log line (quillo keeps its diagnostics off by default).
         const QList<std::pair<QString, QString>> environment { { u"QUILLO_SERVICE_HOST"_s, peer.hostPort() },
-            { u"PATH"_s, tools + u':' + qEnvironmentVariable("PATH") } };
+            { u"PATH"_s, tools + u':' + qEnvironmentVariable("PATH") },
+            { u"QT_LOGGING_RULES"_s, u"quillo.*.warning=true"_s } };
 
         for (const QString &refused : { u"file:///etc/passwd"_s, u"quillo-evil://run?cmd=id"_s }) {
             answer(refused);

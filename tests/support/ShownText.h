@@ -27,12 +27,13 @@ inline QImage rendered(const QLabel *shown, Qt::TextFormat format)
     reference.setTextFormat(format);
     reference.setText(shown->text());
     reference.resize(shown->size());
-    return reference.grab().toImage();
+    // A label inside a window is grabbed with an alpha channel, one on its own without.
+    return reference.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 inline As howShown(QLabel *label)
 {
-    const QImage shown = label->grab().toImage();
+    const QImage shown = label->grab().toImage().convertToFormat(QImage::Format_RGB32);
     if (shown == rendered(label, Qt::PlainText))
         return As::PlainText;
     if (shown == rendered(label, Qt::RichText))
