@@ -47,8 +47,8 @@ void waitForEndingThreads()
 {
     ChildProcess::killEnding();
     for (const QPointer<QThread> &thread : std::as_const(endingThreads())) {
-        if (thread)
-            thread->wait(5000);
+        if (thread && thread->wait(5000))
+            delete thread.data(); // its deleteLater() would need the event loop, which has gone
     }
     endingThreads().clear();
 }
@@ -137,8 +137,11 @@ void DeviceLogReader::stop()
     QObject *worker = std::exchange(m_worker, nullptr);
     connect(thread, &QThread::finished, worker, &QObject::deleteLater);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    if (endingThreads().isEmpty())
+    static const bool exitRoutineAdded = [] {
         qAddPostRoutine(waitForEndingThreads);
+        return true;
+    }();
+    Q_UNUSED(exitRoutineAdded)
     endingThreads().removeAll(nullptr);
     endingThreads().append(thread);
     QMetaObject::invokeMethod(worker, [worker, thread] {
