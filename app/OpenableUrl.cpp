@@ -21,10 +21,14 @@ namespace OpenableUrl {
 
 bool isAllowed(const QString &url)
 {
-    const QUrl parsed(url, QUrl::StrictMode);
+    // Read as the desktop opens it (tolerantly: a blank in a path is fine); the text itself must
+    // also begin with the scheme, as xdg-open, which gets the text, reads it.
+    const QUrl parsed(url);
     if (!parsed.isValid() || parsed.host().isEmpty())
         return false;
     const QString scheme = parsed.scheme().toLower();
+    if (!url.startsWith(scheme + u"://"_s, Qt::CaseInsensitive))
+        return false;
     if (scheme == u"https"_s)
         return true;
     return scheme == u"http"_s && parsed.host().compare(serviceHostName(), Qt::CaseInsensitive) == 0;

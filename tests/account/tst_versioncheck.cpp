@@ -111,8 +111,9 @@ private slots:
         QTest::newRow("file") << u"file:///etc/passwd"_s << false;
         QTest::newRow("custom scheme") << u"quillo-evil://run?cmd=rm"_s << false;
         QTest::newRow("http elsewhere") << u"http://192.0.2.7/quillo.deb"_s << false;
+        QTest::newRow("no host") << u"https:///etc/passwd"_s << false;
         QTest::newRow("https") << u"https://downloads.example.com/quillo-9.0.deb"_s << true;
-        QTest::newRow("http on the service's host") << u"http://127.0.0.1/quillo-9.0.deb"_s << true;
+        QTest::newRow("http on the service's host") << u"http://127.0.0.1/quillo 9.0.deb"_s << true;
     }
     void onlySafeAddressesReachTheBrowser()
     {
