@@ -87,6 +87,13 @@ void end(QProcess *process, std::chrono::milliseconds grace, std::function<void(
         ::kill(-pid_t(pid), SIGKILL);
         finish();
     });
+    // A tool that could not be started at all reports no end.
+    QObject::connect(process, &QProcess::errorOccurred, process, [pid, finish](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            track(pid, false);
+            finish();
+        }
+    });
     QTimer::singleShot(grace, process, [process, pid] {
         if (process->state() != QProcess::NotRunning) {
             qCInfo(lcApp) << "Child process" << pid << "did not end on SIGTERM; killing it";
