@@ -229,6 +229,44 @@ QString defaultExportName(const QFileInfo &archive)
     return QDir::current().absoluteFilePath(name + u".ipa"_s);
 }
 
+// Runs the export and waits for its end; the exported package's path in *package on success.
+int runExport(
+    Console &console, ExportRunner &runner, const QString &archivePath, const QString &profile, QString *package)
+{
+    QEventLoop loop;
+    std::optional<int> result;
+    QObject::connect(&runner, &ExportRunner::finished, &loop, [&](bool exported, const QString &path) {
+        if (!exported) {
+            console.error(u"生成ipa失败，请检查证书及签名文件是否正确!"_s);
+            result = ExitCode::Failure;
+        } else {
+            *package = path;
+            result = ExitCode::Success;
+        }
+        loop.quit();
+    });
+    QObject::connect(&Interruption::instance(), &Interruption::requested, &loop, [&] {
+        runner.cancel();
+        console.error(u"已中断"_s);
+        result = ExitCode::Interrupted;
+        loop.quit();
+    });
+    {
+        const ChildOutputToStderr redirect(console);
+        runner.start(archivePath, profile);
+    }
+    if (!result && !Interruption::instance().isRequested())
+        loop.exec();
+    if (!result) {
+        runner.cancel();
+        result = ExitCode::Interrupted;
+    }
+    // An interrupted tool is ended, and its folder removed, before the command returns.
+    if (*result == ExitCode::Interrupted)
+        ChildProcess::waitForEnding(ChildProcess::kDefaultGrace * 2);
+    return *result;
+}
+
 } // namespace
 
 QString PackageCommands::exportHelp()
@@ -273,42 +311,11 @@ int PackageCommands::exportArchive(Console &console, const QStringList &argument
     const QString profile = archive.provisionFileName().value_or(QString());
     console.note(u"正在导出 %1 …"_s.arg(archive.archivePath()));
 
-    ExportRunner runner;
-    QEventLoop loop;
-    std::optional<int> result;
+    ExportRunner runner; // the package lives in its folder until the runner goes
     QString package;
-    QObject::connect(&runner, &ExportRunner::finished, &loop, [&](bool exported, const QString &path) {
-        if (!exported) {
-            console.error(u"生成ipa失败，请检查证书及签名文件是否正确!"_s);
-            result = ExitCode::Failure;
-        } else {
-            package = path;
-            result = ExitCode::Success;
-        }
-        loop.quit();
-    });
-    QObject::connect(&Interruption::instance(), &Interruption::requested, &loop, [&] {
-        runner.cancel();
-        console.error(u"已中断"_s);
-        result = ExitCode::Interrupted;
-        loop.quit();
-    });
-    {
-        const ChildOutputToStderr redirect(console);
-        runner.start(archive.archivePath(), profile);
-    }
-    if (!result && !Interruption::instance().isRequested())
-        loop.exec();
-    if (!result) {
-        runner.cancel();
-        result = ExitCode::Interrupted;
-    }
-    if (*result != ExitCode::Success) {
-        // An interrupted tool is ended, and its folder removed, before the command returns.
-        ChildProcess::waitForEnding(ChildProcess::kDefaultGrace * 2);
-        return *result;
-    }
-
+    const int exported = runExport(console, runner, archive.archivePath(), profile, &package);
+    if (exported != ExitCode::Success)
+        return exported;
     if (!QFile::copy(package, output)) {
         console.error(u"无法写入“%1”"_s.arg(output));
         return ExitCode::Failure;
