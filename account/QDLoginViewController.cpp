@@ -192,6 +192,7 @@ void QDLoginViewController::buildRegisterView()
     m_registCautionImage = makeMark(view, u"registCautionImage"_s, QPixmap());
     m_registErrorTextField = new QLabel(view);
     m_registErrorTextField->setObjectName(u"registErrorTextField"_s);
+    m_registErrorTextField->setTextFormat(Qt::PlainText); // the service's messages
     m_registErrorTextField->hide();
     m_agreementButton = new QCheckBox(u"我已阅读并同意Quillo服务条款"_s, view);
     m_agreementButton->setObjectName(u"agreementButton"_s);
@@ -247,6 +248,7 @@ void QDLoginViewController::buildFindPasswordView()
     m_findPasswordImage = makeMark(view, u"findPasswordImage"_s, QPixmap());
     m_findPasswordResultTextField = new QLabel(view);
     m_findPasswordResultTextField->setObjectName(u"findPasswordResultTextField"_s);
+    m_findPasswordResultTextField->setTextFormat(Qt::PlainText); // the service's messages
     m_findPasswordindicator = makeIndicator(view, u"findPasswordindicator"_s);
 
     auto *result = new QHBoxLayout;

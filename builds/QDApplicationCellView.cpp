@@ -34,6 +34,7 @@ QDApplicationCellView::QDApplicationCellView(QWidget *parent)
     setHighlighted(false);
     m_createdDateTextField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     for (QLabel *label : { m_textField, m_identifierTextField, m_createdDateTextField }) {
+        label->setTextFormat(Qt::PlainText); // names and identifiers come from the archives
         label->setTextInteractionFlags(Qt::NoTextInteraction);
         // Inside a table a label would take the table's text role; these colours are set below.
         label->setForegroundRole(QPalette::WindowText);

@@ -61,6 +61,9 @@ void QDMenuViewController::buildView()
     layout->addWidget(m_applicationVersionTextField, 1, 1, 1, 2);
     layout->setColumnStretch(1, 1);
     m_view->setMinimumWidth(300);
+    // Names and versions come from the archives.
+    for (QLabel *label : { m_appNameTextField, m_applicationVersionTextField, m_lastModifiedTextField })
+        label->setTextFormat(Qt::PlainText);
     // Labels start in their resting colours.
     m_view->mouseExited();
 }

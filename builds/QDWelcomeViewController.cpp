@@ -14,6 +14,7 @@
 #include "builds/QDMenuViewController.h"
 #include "builds/ShellServices.h"
 #include "inspect/ArchiveScanner.h"
+#include "ui/Alert.h"
 #include "ui/QDView.h"
 #include "ui/StatusItem.h"
 #include "upload/QDUploadWindowController.h"
@@ -369,17 +370,21 @@ void QDWelcomeViewController::menuItemClicked(QAction *sender)
         parseArchiveModel(m_sortedRecentlyBuild.at(tag));
 }
 
+// Both replace the upload window, never under an open modal alert: the code after the alert may
+// still belong to the window being replaced (a notification's button or a status-menu entry can
+// come in while it is open).
 void QDWelcomeViewController::uploadButtonClicked()
 {
-    replaceUploadWindow(u"0"_s);
+    Alert::whenNoModalOpen(this, [this] { replaceUploadWindow(u"0"_s); });
 }
 
 void QDWelcomeViewController::parseArchiveModel(const QDArchiveModel &archive)
 {
-    // The model may belong to the list that the new window's notifications lead to rescan.
-    const QDArchiveModel chosen = archive;
-    replaceUploadWindow(u"1"_s);
-    m_uploadController->exportArchive(chosen);
+    // A copy: the model may belong to the list that the new window's notifications lead to rescan.
+    Alert::whenNoModalOpen(this, [this, chosen = archive] {
+        replaceUploadWindow(u"1"_s);
+        m_uploadController->exportArchive(chosen);
+    });
 }
 
 void QDWelcomeViewController::replaceUploadWindow(const QString &beginView)

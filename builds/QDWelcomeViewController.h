@@ -68,7 +68,8 @@ public:
     void fillStatusMenu();
     void setLaunchLog();
     void checkNewVersion();
-    // Opens an upload window in export mode and starts the export of the archive.
+    // Opens an upload window in export mode and starts the export of the archive. This and
+    // uploadButtonClicked() wait while a modal alert is open (Alert::whenNoModalOpen).
     void parseArchiveModel(const QDArchiveModel &archive);
 
     Q_INVOKABLE void setLaunchLogSuccess(const QVariant &data);

@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "app/OpenableUrl.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -307,6 +309,12 @@ std::optional<QString> Console::askSecret(const QString &prompt)
 
 bool Console::openUrl(const QString &url, QString *error)
 {
+    const QString refusal = OpenableUrl::refusal(url);
+    if (!refusal.isEmpty()) {
+        if (error)
+            *error = refusal;
+        return false;
+    }
     return m_urlOpener && m_urlOpener(url, error);
 }
 

@@ -76,7 +76,8 @@ public:
     // put back as it was, also when a signal ends the program).
     std::optional<QString> askSecret(const QString &prompt);
 
-    // Opens an address in the user's browser. The default runs xdg-open; tests replace it.
+    // Opens an address in the user's browser. The default runs xdg-open; tests replace it. An
+    // address that OpenableUrl refuses reaches neither: false, with the reason in *error.
     using UrlOpener = std::function<bool(const QString &url, QString *error)>;
     void setUrlOpener(UrlOpener opener) { m_urlOpener = std::move(opener); }
     bool openUrl(const QString &url, QString *error);

@@ -1,5 +1,6 @@
 #include "cli/PackageCommands.h"
 
+#include "app/ChildProcess.h"
 #include "app/Config.h"
 #include "inspect/ArchiveScanner.h"
 #include "cli/CommandSupport.h"
@@ -12,6 +13,7 @@
 #include "inspect/QDArchiveModel.h"
 #include "upload/AppInfoKeys.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -215,14 +217,68 @@ int PackageCommands::archives(Console &console, const QStringList &arguments)
 
 // ---- export ----
 
+namespace {
+
+// "<current folder>/<archive name without .xcarchive>.ipa".
+QString defaultExportName(const QFileInfo &archive)
+{
+    QString name = QFileInfo(QDir::cleanPath(archive.absoluteFilePath())).fileName();
+    if (name.endsWith(u".xcarchive"_s, Qt::CaseInsensitive))
+        name.chop(int(QStringView(u".xcarchive").size()));
+    if (name.isEmpty())
+        name = u"export"_s;
+    return QDir::current().absoluteFilePath(name + u".ipa"_s);
+}
+
+// Runs the export and waits for its end; the exported package's path in *package on success.
+int runExport(
+    Console &console, ExportRunner &runner, const QString &archivePath, const QString &profile, QString *package)
+{
+    QEventLoop loop;
+    std::optional<int> result;
+    QObject::connect(&runner, &ExportRunner::finished, &loop, [&](bool exported, const QString &path) {
+        if (!exported) {
+            console.error(u"生成ipa失败，请检查证书及签名文件是否正确!"_s);
+            result = ExitCode::Failure;
+        } else {
+            *package = path;
+            result = ExitCode::Success;
+        }
+        loop.quit();
+    });
+    QObject::connect(&Interruption::instance(), &Interruption::requested, &loop, [&] {
+        runner.cancel();
+        console.error(u"已中断"_s);
+        result = ExitCode::Interrupted;
+        loop.quit();
+    });
+    {
+        const ChildOutputToStderr redirect(console);
+        runner.start(archivePath, profile);
+    }
+    if (!result && !Interruption::instance().isRequested())
+        loop.exec();
+    if (!result) {
+        runner.cancel();
+        result = ExitCode::Interrupted;
+    }
+    // An interrupted tool is ended, and its folder removed, before the command returns.
+    if (*result == ExitCode::Interrupted)
+        ChildProcess::waitForEnding(ChildProcess::kDefaultGrace * 2);
+    return *result;
+}
+
+} // namespace
+
 QString PackageCommands::exportHelp()
 {
     return u"用法：quillo export 归档 [--output 文件] [--json]\n"
            "\n"
            "用 xcodebuild（环境变量 QUILLO_XCODEBUILD 可指定）按归档中应用内嵌的描述文件导出 .ipa，\n"
-           "打印导出的安装包路径。安装包写在私有工作文件夹里，下次导出时会被替换。\n"
+           "打印导出的安装包路径。安装包默认写到当前文件夹，以归档命名（App 2024-03-05, 14.07.xcarchive\n"
+           "导出为 App 2024-03-05, 14.07.ipa）；导出时用的私有文件夹在命令结束时删除。\n"
            "\n"
-           "  -o, --output 文件   把导出的安装包复制到这里（文件不能已存在）\n"
+           "  -o, --output 文件   把导出的安装包写到这里（文件不能已存在）\n"
            "  --json              以一个 JSON 对象输出：package、archive、profile\n"
            "\n"
            "退出码：0 成功，1 导出失败，2 归档不存在或输出文件已存在。\n"_s;
@@ -241,58 +297,31 @@ int PackageCommands::exportArchive(Console &console, const QStringList &argument
         console.error(u"找不到归档“%1”"_s.arg(parser.positional().constFirst()));
         return ExitCode::Usage;
     }
-    QString output;
-    if (parser.isSet(u"output"_s)) {
-        const QFileInfo outputInfo(parser.value(u"output"_s));
-        if (outputInfo.exists() || outputInfo.isSymLink()) {
-            console.error(u"“%1”已存在"_s.arg(parser.value(u"output"_s)));
-            return ExitCode::Usage;
-        }
-        output = outputInfo.absoluteFilePath();
+    // The export's own folder goes with the command: the package is written where the user asked,
+    // or into the current folder.
+    const QString wanted = parser.isSet(u"output"_s) ? parser.value(u"output"_s) : defaultExportName(archiveInfo);
+    const QFileInfo outputInfo(wanted);
+    if (outputInfo.exists() || outputInfo.isSymLink()) {
+        console.error(parser.isSet(u"output"_s) ? u"“%1”已存在"_s.arg(wanted)
+                                                : u"“%1”已存在，请先移走它或用 --output 指定另一个文件"_s.arg(wanted));
+        return ExitCode::Usage;
     }
+    const QString output = outputInfo.absoluteFilePath();
 
     const QDArchiveModel archive(archiveInfo.absoluteFilePath());
     const QString profile = archive.provisionFileName().value_or(QString());
     console.note(u"正在导出 %1 …"_s.arg(archive.archivePath()));
 
-    ExportRunner runner;
-    QEventLoop loop;
-    std::optional<int> result;
+    ExportRunner runner; // the package lives in its folder until the runner goes
     QString package;
-    QObject::connect(&runner, &ExportRunner::finished, &loop, [&](bool exported, const QString &path) {
-        if (!exported) {
-            console.error(u"生成ipa失败，请检查证书及签名文件是否正确!"_s);
-            result = ExitCode::Failure;
-        } else {
-            package = path;
-            result = ExitCode::Success;
-        }
-        loop.quit();
-    });
-    QObject::connect(&Interruption::instance(), &Interruption::requested, &loop, [&] {
-        runner.cancel();
-        console.error(u"已中断"_s);
-        result = ExitCode::Interrupted;
-        loop.quit();
-    });
-    {
-        const ChildOutputToStderr redirect(console);
-        runner.start(archive.archivePath(), profile);
+    const int exported = runExport(console, runner, archive.archivePath(), profile, &package);
+    if (exported != ExitCode::Success)
+        return exported;
+    if (!QFile::copy(package, output)) {
+        console.error(u"无法写入“%1”"_s.arg(output));
+        return ExitCode::Failure;
     }
-    if (!result && !Interruption::instance().isRequested())
-        loop.exec();
-    if (!result)
-        result = ExitCode::Interrupted;
-    if (*result != ExitCode::Success)
-        return *result;
-
-    if (!output.isEmpty()) {
-        if (!QFile::copy(package, output)) {
-            console.error(u"无法写入“%1”"_s.arg(output));
-            return ExitCode::Failure;
-        }
-        package = output;
-    }
+    package = output;
     if (parser.isSet(u"json"_s)) {
         CommandSupport::printJson(console,
             QJsonObject {

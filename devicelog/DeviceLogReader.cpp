@@ -1,9 +1,12 @@
 #include "devicelog/DeviceLogReader.h"
 
+#include "app/ChildProcess.h"
 #include "devicelog/DeviceLogText.h"
 #include "devicelog/Logging.h"
 
+#include <QCoreApplication>
 #include <QMutex>
+#include <QPointer>
 #include <QProcess>
 #include <QThread>
 
@@ -14,6 +17,7 @@ using namespace Qt::StringLiterals;
 struct DeviceLogReader::Shared
 {
     QMutex mutex;
+    DeviceLogReader *receiver = nullptr; // null once stopped: the worker reaches nobody
     QStringList pending;
     bool deliveryPosted = false;
     std::optional<std::pair<Outcome, int>> end;
@@ -32,6 +36,23 @@ DeviceLogReader::Outcome outcomeOf(QProcess::ExitStatus status, int exitCode)
     return DeviceLogReader::Outcome::Ended;
 }
 
+// Worker threads whose tool is being ended; a program on its way out waits for them.
+QList<QPointer<QThread>> &endingThreads()
+{
+    static QList<QPointer<QThread>> threads;
+    return threads;
+}
+
+void waitForEndingThreads()
+{
+    ChildProcess::killEnding();
+    for (const QPointer<QThread> &thread : std::as_const(endingThreads())) {
+        if (thread && thread->wait(5000))
+            delete thread.data(); // its deleteLater() would need the event loop, which has gone
+    }
+    endingThreads().clear();
+}
+
 } // namespace
 
 DeviceLogReader::DeviceLogReader(QObject *parent)
@@ -48,27 +69,26 @@ void DeviceLogReader::start(const QString &program)
 {
     if (m_thread)
         return;
+    m_shared = std::make_shared<Shared>();
+    m_shared->receiver = this;
     m_thread = new QThread;
     m_thread->setObjectName(u"deviceconsole reader"_s);
     m_worker = new QObject;
     m_worker->moveToThread(m_thread);
     m_thread->start();
 
-    // Runs in the worker thread from here on; `this` outlives it, since stop() joins the worker
-    // before the reader goes away.
+    // Runs in the worker thread from here on. The receiver is reached under the lock, which stop()
+    // takes to let go of it, so a reader that is gone is never reached.
     const std::shared_ptr<Shared> shared = m_shared;
-    auto post = [this, shared](QStringList entries, std::optional<std::pair<Outcome, int>> end) {
-        bool postNow = false;
-        {
-            QMutexLocker lock(&shared->mutex);
-            shared->pending.append(std::move(entries));
-            if (end)
-                shared->end = end;
-            if (!shared->deliveryPosted)
-                postNow = shared->deliveryPosted = true;
-        }
-        if (postNow)
-            QMetaObject::invokeMethod(this, &DeviceLogReader::deliver, Qt::QueuedConnection);
+    auto post = [shared](QStringList entries, std::optional<std::pair<Outcome, int>> end) {
+        QMutexLocker lock(&shared->mutex);
+        if (!shared->receiver)
+            return;
+        shared->pending.append(std::move(entries));
+        if (end)
+            shared->end = end;
+        if (!std::exchange(shared->deliveryPosted, true))
+            QMetaObject::invokeMethod(shared->receiver, &DeviceLogReader::deliver, Qt::QueuedConnection);
     };
 
     QObject *worker = m_worker;
@@ -77,6 +97,7 @@ void DeviceLogReader::start(const QString &program)
         process->setProgram(program);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->setStandardInputFile(QProcess::nullDevice());
+        ChildProcess::runInOwnGroup(*process);
         auto carry = std::make_shared<QByteArray>();
         QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process, post, carry] {
             // Everything the pipe held at this moment is one chunk.
@@ -104,33 +125,38 @@ void DeviceLogReader::stop()
 {
     if (!m_thread)
         return;
-    QObject *worker = m_worker;
-    QMetaObject::invokeMethod(
-        worker,
-        [worker] {
-            const QList<QProcess *> processes = worker->findChildren<QProcess *>();
-            for (QProcess *process : processes) {
-                QObject::disconnect(process, nullptr, nullptr, nullptr);
-                if (process->state() != QProcess::NotRunning) {
-                    process->terminate();
-                    if (!process->waitForFinished(1000)) {
-                        process->kill();
-                        process->waitForFinished(1000);
-                    }
-                }
-                delete process;
-            }
-        },
-        Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_worker;
-    m_worker = nullptr;
-    delete m_thread;
-    m_thread = nullptr;
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->pending.clear();
-    m_shared->end.reset();
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->receiver = nullptr;
+        m_shared->pending.clear();
+        m_shared->end.reset();
+    }
+    // The tool is ended in its own thread, without waiting for it here; the thread and the worker
+    // go once it has ended.
+    QThread *thread = std::exchange(m_thread, nullptr);
+    QObject *worker = std::exchange(m_worker, nullptr);
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    static const bool exitRoutineAdded = [] {
+        qAddPostRoutine(waitForEndingThreads);
+        return true;
+    }();
+    Q_UNUSED(exitRoutineAdded)
+    endingThreads().removeAll(nullptr);
+    endingThreads().append(thread);
+    QMetaObject::invokeMethod(worker, [worker, thread] {
+        const QList<QProcess *> processes = worker->findChildren<QProcess *>();
+        auto left = std::make_shared<qsizetype>(processes.size());
+        if (processes.isEmpty())
+            thread->quit();
+        for (QProcess *process : processes) {
+            QObject::disconnect(process, nullptr, nullptr, nullptr);
+            ChildProcess::end(process, ChildProcess::kDefaultGrace, [left, thread] {
+                if (--*left == 0)
+                    thread->quit();
+            });
+        }
+    });
 }
 
 void DeviceLogReader::deliver()

@@ -15,7 +15,9 @@ class QThread;
 // event-loop turn carries everything cut since the last one, up to kMaxBatch entries, so a flood
 // of output neither queues one event per entry nor blocks the loop for long.
 //
-// Destroying the reader ends the tool (SIGTERM, then SIGKILL) and joins the worker.
+// Stopping or destroying the reader ends the tool and what it started (SIGTERM to its process
+// group, SIGKILL after ChildProcess::kDefaultGrace) without waiting for it: the worker thread goes
+// once the tool has ended.
 class DeviceLogReader final : public QObject
 {
     Q_OBJECT
@@ -40,7 +42,7 @@ public:
     // Starts the tool once, without arguments, with standard input closed; its standard error
     // goes to the program's own.
     void start(const QString &program);
-    // Ends the tool and the worker; nothing is delivered afterwards.
+    // Ends the tool and the worker without waiting for them; nothing is delivered afterwards.
     void stop();
     bool isStarted() const { return m_thread != nullptr; }
 

@@ -1,15 +1,42 @@
 #include "inspect/ExportRunner.h"
 
+#include "app/ChildProcess.h"
 #include "app/Config.h"
 #include "app/WorkFolder.h"
 #include "inspect/Logging.h"
 #include "inspect/QDArchiveModel.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// A new, empty folder below the work folder; empty when it cannot be made.
+QString makeExportFolder(const QString &workFolder)
+{
+    QByteArray name = QFile::encodeName(workFolder + u"/export-XXXXXX"_s);
+    if (!::mkdtemp(name.data())) // mode 0700
+        return QString();
+    return QFile::decodeName(name);
+}
+
+void removeExportFolder(const QString &folder)
+{
+    if (folder.isEmpty() || !WorkFolder::contains(folder))
+        return;
+    if (!QDir(folder).removeRecursively())
+        qCWarning(lcInspect).noquote() << "Delete folder error" << folder;
+}
+
+} // namespace
 
 ExportRunner::ExportRunner(QObject *parent)
     : QObject(parent)
@@ -19,11 +46,8 @@ ExportRunner::ExportRunner(QObject *parent)
 ExportRunner::~ExportRunner()
 {
     cancel();
-}
-
-QString ExportRunner::exportPath()
-{
-    return WorkFolder::path() + u"/qlo.ipa"_s;
+    for (const QString &folder : std::as_const(m_ended))
+        removeExportFolder(folder);
 }
 
 QStringList ExportRunner::arguments(const QString &archivePath, const QString &profileName, const QString &packagePath)
@@ -41,22 +65,19 @@ bool ExportRunner::start(const QDArchiveModel &archive)
 bool ExportRunner::start(const QString &archivePath, const QString &provisionFileName)
 {
     QString error;
-    const QString folder = WorkFolder::ensure(&error);
+    const QString work = WorkFolder::ensure(&error);
+    const QString folder = work.isEmpty() ? QString() : makeExportFolder(work);
     if (folder.isEmpty()) {
-        qCWarning(lcInspect).noquote() << "Export not started: the work folder cannot be used -" << error;
-        finishLater(false, exportPath());
+        if (error.isEmpty())
+            error = QString::fromLocal8Bit(std::strerror(errno));
+        qCWarning(lcInspect).noquote() << "Export not started: no export folder in the work folder -" << error;
+        finishLater(false, QString());
         return false;
     }
-    const QString package = folder + u"/qlo.ipa"_s;
-    const QFileInfo stale(package);
-    if ((stale.exists() || stale.isSymLink()) && !QFile::remove(package)) {
-        // A stale package must never pass for a new one.
-        qCWarning(lcInspect).noquote() << "Export not started: cannot remove" << package;
-        finishLater(false, package);
-        return false;
-    }
+    const QString package = folder + u'/' + kPackageName;
     if (provisionFileName.isEmpty()) {
         qCWarning(lcInspect).noquote() << "Export not started: the archive names no provisioning profile" << archivePath;
+        removeExportFolder(folder);
         finishLater(false, package);
         return false;
     }
@@ -66,24 +87,31 @@ bool ExportRunner::start(const QString &archivePath, const QString &provisionFil
     process->setArguments(arguments(archivePath, provisionFileName, package));
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     process->setStandardInputFile(QProcess::nullDevice());
-    connect(process, &QProcess::finished, this, [this, process, package] { conclude(process, package); });
-    connect(process, &QProcess::errorOccurred, this, [this, process, package](QProcess::ProcessError processError) {
+    ChildProcess::runInOwnGroup(*process);
+    connect(process, &QProcess::finished, this, [this, process] { conclude(process); });
+    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError processError) {
         if (processError == QProcess::FailedToStart) {
             qCWarning(lcInspect).noquote() << "Export tool could not be started:" << process->errorString();
-            conclude(process, package);
+            conclude(process);
         }
     });
-    m_running.append(process);
+    m_running.append({ process, folder });
     process->start();
     return true;
 }
 
-void ExportRunner::conclude(QProcess *process, const QString &packagePath)
+void ExportRunner::conclude(QProcess *process)
 {
-    if (!m_running.removeOne(process))
+    const auto found = std::find_if(
+        m_running.cbegin(), m_running.cend(), [process](const Running &r) { return r.process == process; });
+    if (found == m_running.cend())
         return; // already concluded (an error and the end can both be reported)
+    const QString folder = found->folder;
+    m_running.erase(found);
+    m_ended.append(folder);
     process->deleteLater();
-    finishLater(QFileInfo(packagePath).isFile(), packagePath);
+    const QString package = folder + u'/' + kPackageName;
+    finishLater(QFileInfo(package).isFile(), package);
 }
 
 void ExportRunner::finishLater(bool exported, const QString &packagePath)
@@ -103,12 +131,19 @@ void ExportRunner::finishLater(bool exported, const QString &packagePath)
 void ExportRunner::cancel()
 {
     ++m_epoch;
-    const QList<QProcess *> running = m_running;
+    const QList<Running> running = m_running;
     m_running.clear();
-    for (QProcess *process : running) {
-        process->disconnect(this);
-        process->kill();
-        process->waitForFinished(2000);
-        delete process;
+    for (const Running &r : running) {
+        r.process->disconnect(this);
+        // The folder goes once the tool cannot write into it any more.
+        ChildProcess::end(r.process, ChildProcess::kDefaultGrace, [folder = r.folder] { removeExportFolder(folder); });
     }
+}
+
+QStringList ExportRunner::folders() const
+{
+    QStringList all = m_ended;
+    for (const Running &r : m_running)
+        all.append(r.folder);
+    return all;
 }

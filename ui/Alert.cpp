@@ -1,6 +1,7 @@
 #include "ui/Alert.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
@@ -18,6 +19,8 @@ struct AlertState
     QQueue<int> answers;
     QStringList history;
     QImage lastImage;
+    int modalDepth = 0;
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> heldBack;
 };
 
 AlertState &state()
@@ -37,6 +40,32 @@ int takeAnswer(const QString &text, bool blocking)
     return s.testMode && blocking ? 0 : -1;
 }
 
+// What was held back while modal alerts were open runs from the event loop, after the code that
+// followed the last alert has returned; an alert opened meanwhile holds it back again.
+void releaseHeldBack()
+{
+    const auto held = std::exchange(state().heldBack, {});
+    for (const auto &[context, action] : held) {
+        if (!context)
+            continue;
+        QMetaObject::invokeMethod(
+            context.data(), [context = context.data(), action = action] { Alert::whenNoModalOpen(context, action); },
+            Qt::QueuedConnection);
+    }
+}
+
+// Outside text never becomes markup, in the text or in the informative text.
+void showAsPlainText(QMessageBox *box)
+{
+    box->setTextFormat(Qt::PlainText);
+    for (QLabel *label : box->findChildren<QLabel *>()) {
+        if (label->textFormat() != Qt::PlainText) {
+            label->setTextFormat(Qt::PlainText);
+            label->setOpenExternalLinks(false);
+        }
+    }
+}
+
 QMessageBox *makeBox(QWidget *parent, const QString &text, const QStringList &buttons, const QString &informativeText,
                      QList<QAbstractButton *> &made, const QImage &image = QImage())
 {
@@ -49,6 +78,7 @@ QMessageBox *makeBox(QWidget *parent, const QString &text, const QStringList &bu
         box->setIconPixmap(QPixmap::fromImage(image));
     if (!informativeText.isEmpty())
         box->setInformativeText(informativeText);
+    showAsPlainText(box);
     const QStringList titles = buttons.isEmpty() ? QStringList{u"确定"_s} : buttons;
     for (qsizetype i = 0; i < titles.size(); ++i) {
         const auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
@@ -104,10 +134,29 @@ int Alert::modal(const QString &text, const QStringList &buttons, const QString 
     QList<QAbstractButton *> made;
     QMessageBox *box = makeBox(nullptr, text, buttons, informativeText, made);
     box->setWindowModality(Qt::ApplicationModal);
+    ++state().modalDepth;
     box->exec();
+    if (--state().modalDepth == 0)
+        releaseHeldBack();
     const int index = static_cast<int>(made.indexOf(box->clickedButton()));
     delete box;
     return index < 0 ? static_cast<int>(made.size()) - 1 : index;
+}
+
+bool Alert::isModalOpen()
+{
+    return state().modalDepth > 0;
+}
+
+void Alert::whenNoModalOpen(QObject *context, std::function<void()> action)
+{
+    if (!action)
+        return;
+    if (state().modalDepth == 0) {
+        action();
+        return;
+    }
+    state().heldBack.append({ QPointer<QObject>(context), std::move(action) });
 }
 
 void Alert::setTestMode(bool on)

@@ -6,12 +6,20 @@
 
 #include <functional>
 
+class QObject;
 class QWidget;
 
 // Alerts of the desktop program. A sheet is attached to a window (window-modal) and reports the
 // pressed button to its completion; a modal alert blocks the whole application until closed.
 // Buttons are given first to last; the first is the default. With no buttons the alert has one
-// default button, "确定".
+// default button, "确定". Every text is shown as plain text: much of it comes from the service's
+// replies and from packages, and is never read as markup.
+//
+// A modal alert runs a nested event loop, and the code after it still uses the objects that
+// opened it. So while one is open nothing may take those objects apart: whatever replaces or
+// drops a window on behalf of an outside event (a notification's button, a status-menu entry)
+// goes through whenNoModalOpen(), which holds it back until the last modal alert has closed and
+// control is back in the event loop.
 //
 // Test hooks: setNextAnswer() queues the answer of the next alert, which is then recorded but not
 // shown (a sheet's completion still runs asynchronously). In test mode a modal alert without a
@@ -26,6 +34,12 @@ public:
     static void sheet(QWidget *window, const QString &text, const QStringList &buttons, std::function<void(int)> done,
                       const QString &informativeText, const QImage &image);
     static int modal(const QString &text, const QStringList &buttons = {}, const QString &informativeText = {});
+
+    // True while a modal alert is open (its nested event loop runs).
+    static bool isModalOpen();
+    // Runs action at once when no modal alert is open; otherwise once the last one has closed and
+    // the code after it has returned to the event loop (not at all if context is gone by then).
+    static void whenNoModalOpen(QObject *context, std::function<void()> action);
 
     static void setTestMode(bool on);
     static void setNextAnswer(int buttonIndex);

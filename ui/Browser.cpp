@@ -1,6 +1,8 @@
 #include "ui/Browser.h"
 
 #include "app/Logging.h"
+#include "app/OpenableUrl.h"
+#include "ui/Alert.h"
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -18,13 +20,20 @@ BrowserState &state()
 }
 } // namespace
 
-void Browser::open(const QString &url)
+bool Browser::open(const QString &url)
 {
+    const QString refusal = OpenableUrl::refusal(url);
+    if (!refusal.isEmpty()) {
+        Alert::sheet(nullptr, refusal);
+        return false;
+    }
     state().opened.append(url);
     if (state().testMode)
-        return;
-    if (!QDesktopServices::openUrl(QUrl(url)))
-        qCWarning(lcApp) << "Could not open" << url;
+        return true;
+    if (QDesktopServices::openUrl(QUrl(url)))
+        return true;
+    qCWarning(lcApp) << "Could not open" << url;
+    return false;
 }
 
 void Browser::setTestMode(bool on)

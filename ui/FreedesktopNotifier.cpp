@@ -61,7 +61,7 @@ quint64 FreedesktopNotifier::deliverNotification(DesktopNotification notificatio
          << uint(0) // replaces_id
          << m_appIcon // app_icon
          << notification.title // summary
-         << notification.informativeText // body
+         << bodyText(notification.informativeText) // body
          << actions << hints << int(-1); // expire_timeout: the service's default
 
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
@@ -76,6 +76,23 @@ quint64 FreedesktopNotifier::deliverNotification(DesktopNotification notificatio
         emit delivered(notification);
     });
     return notification.identifier;
+}
+
+QString FreedesktopNotifier::bodyText(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'&')
+            escaped += u"&amp;"_s;
+        else if (c == u'<')
+            escaped += u"&lt;"_s;
+        else if (c == u'>')
+            escaped += u"&gt;"_s;
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 void FreedesktopNotifier::fallBack(const DesktopNotification &notification, const QString &why)

@@ -9,8 +9,9 @@ class QSystemTrayIcon;
 class TrayMessageNotifier;
 
 // Notifications through the freedesktop notification service (org.freedesktop.Notifications on
-// the session bus): summary = title, body = informative text, one action whose label is the
-// button title, the sound as the "sound-name" hint. The service's ActionInvoked signal reports
+// the session bus): summary = title, body = informative text with "&", "<" and ">" escaped (the
+// service may read the body as markup, and the text comes from packages), one action whose label
+// is the button title, the sound as the "sound-name" hint. The service's ActionInvoked signal reports
 // the button ("quillo-action") or the body ("default"); nothing else is reported.
 //
 // The Notify call is asynchronous, so a slow or absent service never holds up the caller. When
@@ -34,6 +35,9 @@ public:
 
     // The notification's icon: a theme icon name or the path of an image file ("quillo" unless set).
     void setAppIcon(const QString &icon) { m_appIcon = icon; }
+
+    // The body as sent: the text with the characters of the service's markup escaped.
+    static QString bodyText(const QString &text);
 
     // Notifications the service has shown and not yet closed, by the service's id.
     int liveCount() const { return int(m_live.size()); }

@@ -4,10 +4,24 @@
 #include "ui/Alert.h"
 #include "ui/Browser.h"
 
+#include <QDesktopServices>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QUrl>
 #include <QWidget>
 
 using namespace Qt::StringLiterals;
+
+// Stands in for the desktop's URL handler (what QDesktopServices would start).
+class UrlHandler : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url.toString()); }
+};
 
 // The reply rule shared by the three entry points, against the stand-in service.
 class VersionCheckTest : public QObject
@@ -86,6 +100,53 @@ private slots:
         checkOnce(silent, m_second);
         QTRY_COMPARE(Browser::openedUrls(), QStringList{m_secondUrl});
         QCOMPARE(Alert::history(), (QStringList{u"发现新版本，是否前往更新？"_s, u"发现新版本，是否前往更新？"_s}));
+    }
+
+    // An address from the reply reaches the desktop's URL handler only when it is https, or http
+    // on the service's host; anything else is refused with a message and a log line.
+    void onlySafeAddressesReachTheBrowser_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("file") << u"file:///etc/passwd"_s << false;
+        QTest::newRow("custom scheme") << u"quillo-evil://run?cmd=rm"_s << false;
+        QTest::newRow("http elsewhere") << u"http://192.0.2.7/quillo.deb"_s << false;
+        QTest::newRow("no host") << u"https:///etc/passwd"_s << false;
+        QTest::newRow("https") << u"https://downloads.example.com/quillo-9.0.deb"_s << true;
+        QTest::newRow("http on the service's host") << u"http://127.0.0.1/quillo 9.0.deb"_s << true;
+    }
+    void onlySafeAddressesReachTheBrowser()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, opened);
+        TestService service { { u"--newest-version"_s, u"9.0"_s, u"--newest-url"_s, url } };
+        QVERIFY2(service.start(), qPrintable(service.errorString()));
+        const QStringList schemes { u"file"_s, u"quillo-evil"_s, u"http"_s, u"https"_s };
+        UrlHandler handler;
+        for (const QString &scheme : schemes)
+            QDesktopServices::setUrlHandler(scheme, &handler, "open");
+        Browser::setTestMode(false);
+        const auto restore = qScopeGuard([&schemes] {
+            Browser::setTestMode(true);
+            for (const QString &scheme : schemes)
+                QDesktopServices::unsetUrlHandler(scheme);
+        });
+        VersionCheck check(&m_window, VersionCheck::UpToDate::Silent);
+        Alert::setNextAnswer(0); // "确定"
+        if (!opened) {
+            Alert::setNextAnswer(0); // the refusal
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Refused to open "_s));
+        }
+        checkOnce(check, service);
+        if (opened) {
+            QTRY_COMPARE(handler.opened, QStringList { url });
+            QCOMPARE(Alert::history().size(), 1);
+        } else {
+            QTRY_COMPARE(Alert::history().size(), 2);
+            QVERIFY2(Alert::history().last().startsWith(u"出于安全考虑，没有打开这个地址："_s),
+                qPrintable(Alert::history().last()));
+            QCOMPARE(handler.opened, QStringList());
+        }
     }
 
     void errorsShowTheirMessageOrAFallback()

@@ -10,6 +10,7 @@
 #include "tests/support/ArchiveTree.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/GuiTestMain.h"
+#include "tests/support/ShownText.h"
 #include "tests/support/TestService.h"
 #include "ui/Alert.h"
 #include "upload/QDDragDropViewController.h"
@@ -310,6 +311,28 @@ private slots:
         QVERIFY(!m_shell->statusItem()->isEnabled()); // while the upload window is open
         m_screen->closeUpdateWindow();
         QVERIFY(m_shell->statusItem()->isEnabled());
+    }
+
+    // An archive's name and identifier are shown as they are, never read as markup, in its row and
+    // in its status-menu entry.
+    void archiveTextIsNeverMarkup()
+    {
+        ArchiveTree::Layout fixture;
+        fixture.name = u"<h1>SPOOFED</h1><img src=\"/usr/share/icons/x.png\">"_s;
+        fixture.identifier = u"com.example.<b>bold</b>"_s;
+        make(u"2024-05-01/Spoofed.xcarchive"_s, fixture);
+        build();
+        QCOMPARE(cell(0)->textField()->text(), fixture.name + u" 1.2.3 (45)"_s);
+        m_shell->menu().popup(QPoint(40, 40));
+        QVERIFY(QTest::qWaitForWindowExposed(&m_shell->menu()));
+        auto *entry = qobject_cast<QWidgetAction *>(m_shell->entries().value(0));
+        QVERIFY(entry);
+        for (QLabel *label : { cell(0)->textField(), cell(0)->identifierTextField(),
+                 entry->defaultWidget()->findChild<QLabel *>(u"appNameTextField"_s) }) {
+            QVERIFY2(ShownText::isTelling(label), qPrintable(label->objectName()));
+            QVERIFY2(ShownText::howShown(label) == ShownText::As::PlainText, qPrintable(label->objectName()));
+        }
+        m_shell->menu().hide();
     }
 
     void tableAndButtons()

@@ -4,15 +4,19 @@
 
 #include "app/Preferences.h"
 #include "app/QSLoginModel.h"
+#include "app/WorkFolder.h"
 #include "cli/ExitCode.h"
 #include "tests/cli/CliRun.h"
 #include "tests/devicelog/FakeDeviceConsole.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestService.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 
@@ -349,8 +353,8 @@ private Q_SLOTS:
 
         const QString archive = TestEnvironment::path(u"Archives/Chatty.xcarchive"_s);
         QVERIFY2(Fixtures::makeArchive(archive), qPrintable(Fixtures::lastError()));
-        CliRun run
-            = runProgram({ u"export"_s, archive, u"--json"_s }, {}, { { u"QUILLO_XCODEBUILD"_s, chatty.fileName() } });
+        CliRun run = runProgram({ u"export"_s, archive, u"--json"_s, u"-o"_s, tools + u"/Chatty.ipa"_s }, {},
+            { { u"QUILLO_XCODEBUILD"_s, chatty.fileName() } });
         QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
         QCOMPARE(run.out.count(u'\n'), 1);
         QVERIFY(QFileInfo::exists(run.json().value(u"package"_s).toString()));
@@ -363,6 +367,81 @@ private Q_SLOTS:
             QFile file(opened);
             return file.open(QIODevice::ReadOnly) && file.readAll() == "http://127.0.0.1/quillo-9.9.9.deb";
         }));
+    }
+
+    // The version check's address reaches xdg-open only when it is https, or http on the service's
+    // host; a file: or custom-scheme address from the reply is refused with a message.
+    void checkUpdateOpensOnlySafeAddresses()
+    {
+        LoopbackHttpPeer peer;
+        auto answer = [&peer](const QString &url) {
+            const QByteArray reply = QJsonDocument(QJsonObject { { u"code"_s, 0 }, { u"message"_s, u""_s },
+                                                       { u"data"_s, QJsonObject { { u"d_down_url"_s, url } } } })
+                                         .toJson(QJsonDocument::Compact);
+            peer.setHandler([reply](const LoopbackHttpPeer::Request &request) {
+                return LoopbackHttpPeer::Reply::json(
+                    request.path().endsWith("/desktop/checkNewestVersion") ? reply : R"({"code":0,"data":{}})");
+            });
+        };
+        const QString tools = TestEnvironment::path(u"opener/x"_s).chopped(2);
+        const QString opened = tools + u"/opened.txt"_s;
+        QFile opener(tools + u"/xdg-open"_s);
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + QFile::encodeName(opened) + "\"\n");
+        opener.close();
+        opener.setPermissions(opener.permissions() | QFile::ExeOwner);
+        // Warnings on, to see the log line (quillo keeps its diagnostics off by default).
+        const QList<std::pair<QString, QString>> environment { { u"QUILLO_SERVICE_HOST"_s, peer.hostPort() },
+            { u"PATH"_s, tools + u':' + qEnvironmentVariable("PATH") },
+            { u"QT_LOGGING_RULES"_s, u"quillo.*.warning=true"_s } };
+
+        for (const QString &refused : { u"file:///etc/passwd"_s, u"quillo-evil://run?cmd=id"_s }) {
+            answer(refused);
+            const CliRun run = runProgram({ u"check-update"_s, u"--open"_s }, {}, environment);
+            QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
+            QVERIFY2(run.err.contains(u"出于安全考虑，没有打开这个地址："_s), describe(run).constData());
+            QVERIFY2(run.err.contains(u"Refused to open"_s), describe(run).constData()); // the log line
+        }
+        const QString safe = u"https://downloads.example.com/quillo-9.9.9.deb"_s;
+        answer(safe);
+        const CliRun run = runProgram({ u"check-update"_s, u"--open"_s }, {}, environment);
+        QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
+        // Only the https address reached the opener.
+        QVERIFY(waitFor([&] { return Fixtures::readAll(opened) == safe.toUtf8() + '\n'; }));
+    }
+
+    // Two exports at once, each from its own folder and without --output: each writes its own
+    // archive's package into its current folder, and leaves nothing in the work folder.
+    void twoExportsAtOnceWriteTheirOwnPackages()
+    {
+        Fixtures::Archive other;
+        other.app.info = Fixtures::infoPlist(u"com.example.other"_s, u"2.0"_s, u"7"_s, u"Other"_s);
+        const QString archives[] = { TestEnvironment::path(u"Archives/One 1.0.xcarchive"_s),
+            TestEnvironment::path(u"Archives/Two.xcarchive"_s) };
+        QVERIFY2(Fixtures::makeArchive(archives[0]), qPrintable(Fixtures::lastError()));
+        QVERIFY2(Fixtures::makeArchive(archives[1], other), qPrintable(Fixtures::lastError()));
+        Fixtures::useFakeXcodebuild(u"sleep:1"_s);
+        QProcess exports[2];
+        QString folders[2];
+        for (int i = 0; i < 2; ++i) {
+            folders[i] = TestEnvironment::path(u"cwd%1/x"_s.arg(i)).chopped(2);
+            exports[i].setWorkingDirectory(folders[i]);
+            exports[i].start(program(), { u"export"_s, archives[i] });
+        }
+        const QString expected[] = { folders[0] + u"/One 1.0.ipa"_s, folders[1] + u"/Two.ipa"_s };
+        const QString identifiers[] = { u"com.example.demo"_s, u"com.example.other"_s };
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(exports[i].waitForFinished(60000));
+            QCOMPARE(exports[i].exitCode(), ExitCode::Success);
+            QCOMPARE(QString::fromUtf8(exports[i].readAllStandardOutput()), expected[i] + u'\n');
+            const CliRun inspected = runQuillo({ u"inspect"_s, expected[i], u"--json"_s });
+            QCOMPARE(inspected.json().value(u"packageName"_s).toString(), identifiers[i]);
+        }
+        QCOMPARE(QDir(WorkFolder::path()).entryList({ u"export-*"_s }, QDir::AllEntries | QDir::Hidden), QStringList());
+        // An existing file is never overwritten.
+        exports[1].start(program(), { u"export"_s, archives[1] });
+        QVERIFY(exports[1].waitForFinished(60000));
+        QCOMPARE(exports[1].exitCode(), ExitCode::Usage);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "app/Config.h"
 #include "devicelog/DeviceLogReader.h"
 #include "tests/devicelog/FakeDeviceConsole.h"
+#include "tests/support/ProcessCheck.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QSignalSpy>
@@ -143,8 +144,34 @@ private Q_SLOTS:
             pid = tool.pid();
             QVERIFY(FakeDeviceConsole::isAlive(pid));
         }
-        QVERIFY(!FakeDeviceConsole::isAlive(pid));
+        QTRY_VERIFY(!ProcessCheck::isRunning(pid));
         QVERIFY(!got.end); // nothing is delivered once the reader is gone
+    }
+
+    // A tool that ignores SIGTERM: stop() returns without waiting for it (the window that stops it
+    // stays responsive), and it is killed after the grace period, with what it started.
+    void stoppingDoesNotWaitForAStubbornTool()
+    {
+        FakeDeviceConsole tool("#!/bin/sh\n"
+                               "dir=$(dirname \"$0\")\n"
+                               "trap '' TERM\n"
+                               "sleep 600 &\n"
+                               "echo $! > \"$dir/child\"\n"
+                               "echo $$ > \"$dir/pid\"\n"
+                               "echo 'Jan  2 03:04:05 d p[1] <N>: x'\n"
+                               "wait\n");
+        DeviceLogReader reader;
+        Collected got;
+        collect(reader, got);
+        reader.start(Config::resourcePath(u"deviceconsole"_s));
+        QTRY_COMPARE(got.entries.size(), 1);
+        const qint64 pid = tool.pid();
+        const qint64 child = ProcessCheck::pidFromFile(tool.dir() + u"/child"_s);
+        QVERIFY(ProcessCheck::isRunning(pid) && ProcessCheck::isRunning(child));
+        reader.stop();
+        QVERIFY(ProcessCheck::isRunning(pid));
+        QTRY_VERIFY_WITH_TIMEOUT(!ProcessCheck::isRunning(pid) && !ProcessCheck::isRunning(child), 10000);
+        QVERIFY(!got.end);
     }
 
     // The launcher shipped in the resource folder, with stand-ins for the programs it runs.

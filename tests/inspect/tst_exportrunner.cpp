@@ -41,10 +41,11 @@ private Q_SLOTS:
         QCOMPARE(finished.size(), 0); // never inside start()
         QVERIFY(finished.wait(20000));
         QCOMPARE(finished.size(), 1);
-        const QString package = WorkFolder::path() + u"/qlo.ipa"_s;
+        QCOMPARE(runner.folders().size(), 1);
+        const QString package = runner.folders().first() + u"/qlo.ipa"_s;
+        QVERIFY(package.startsWith(WorkFolder::path() + u"/export-"_s));
         QCOMPARE(finished.first().at(0).toBool(), true);
         QCOMPARE(finished.first().at(1).toString(), package);
-        QCOMPARE(ExportRunner::exportPath(), package);
         QVERIFY(!runner.isRunning());
 
         QCOMPARE(Fixtures::fakeXcodebuildArguments(),
@@ -61,22 +62,28 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(package).isFile());
     }
 
-    // A package left by an earlier export never passes for the new one.
-    void staleExportIsRemovedFirst()
+    // A package left by an earlier export (or by the shared path of older versions) never passes
+    // for the new one: each export starts in an empty folder of its own, removed with the runner.
+    void staleExportNeverPassesForANewOne()
     {
-        const QString package = WorkFolder::ensure() + u"/qlo.ipa"_s;
-        QFile stale(package);
+        const QString stalePackage = WorkFolder::ensure() + u"/qlo.ipa"_s;
+        QFile stale(stalePackage);
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.write("stale package");
         stale.close();
         Fixtures::useFakeXcodebuild(u"fail"_s);
-        ExportRunner runner;
-        QSignalSpy finished(&runner, &ExportRunner::finished);
-        QVERIFY(runner.start(m_archive, u"Demo Profile"_s));
-        QVERIFY(!QFileInfo::exists(package));
-        QVERIFY(finished.wait(20000));
-        QCOMPARE(finished.first().at(0).toBool(), false);
-        QVERIFY(!QFileInfo::exists(package));
+        QString folder;
+        {
+            ExportRunner runner;
+            QSignalSpy finished(&runner, &ExportRunner::finished);
+            QVERIFY(runner.start(m_archive, u"Demo Profile"_s));
+            QVERIFY(finished.wait(20000));
+            QCOMPARE(finished.first().at(0).toBool(), false);
+            folder = runner.folders().value(0);
+            QCOMPARE(finished.first().at(1).toString(), folder + u"/qlo.ipa"_s);
+            QVERIFY(QFileInfo(folder).isDir());
+        }
+        QVERIFY(!QFileInfo::exists(folder));
     }
 
     // Tools that end at once, or cannot start at all (no build tool on this system), take the
@@ -111,7 +118,7 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().at(0).toBool(), false);
-        QVERIFY(!QFileInfo::exists(ExportRunner::exportPath()));
+        QVERIFY(!QFileInfo::exists(finished.first().at(1).toString()));
     }
 
     // Without a profile name the tool cannot export: it is not started, and the failure follows.
@@ -145,9 +152,13 @@ private Q_SLOTS:
         QCOMPARE(finished.size(), 0);
         // Destroying a runner with an export under way stops it the same way.
         QVERIFY(runner->start(m_archive, u"Demo Profile"_s));
+        const QStringList folders = runner->folders();
         delete runner;
         QTest::qWait(300);
-        QVERIFY(!QFileInfo::exists(ExportRunner::exportPath()));
+        QCOMPARE(finished.size(), 0);
+        // The tools end, and then their folders go.
+        QTRY_COMPARE(QDir(WorkFolder::path()).entryList({ u"export-*"_s }, QDir::Dirs), QStringList());
+        QCOMPARE(folders.size(), 1);
     }
 
     // Two exports at once (a second archive picked during the first): each reports for itself.

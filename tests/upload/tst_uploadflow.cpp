@@ -4,6 +4,7 @@
 #include "app/Config.h"
 #include "app/Preferences.h"
 #include "app/QSLoginModel.h"
+#include "app/WorkFolder.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestService.h"
@@ -11,6 +12,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 
 using namespace Qt::StringLiterals;
@@ -491,6 +493,40 @@ private Q_SLOTS:
                 QCOMPARE(failed.size(), 1);
             }
         }
+    }
+
+    // Two exports at once (two windows, two terminals) each get a package of their own, which stays
+    // until its flow is discarded (its window closes) and then goes with its folder.
+    void twoExportsAtOnceKeepTheirOwnPackages()
+    {
+        Fixtures::Archive other;
+        other.app.info = Fixtures::infoPlist(u"com.example.other"_s, u"2.0"_s, u"7"_s, u"Other"_s);
+        const QString archives[] = { TestEnvironment::path(u"Archives/One.xcarchive"_s),
+            TestEnvironment::path(u"Archives/Two.xcarchive"_s) };
+        QVERIFY2(Fixtures::makeArchive(archives[0]), qPrintable(Fixtures::lastError()));
+        QVERIFY2(Fixtures::makeArchive(archives[1], other), qPrintable(Fixtures::lastError()));
+        Fixtures::useFakeXcodebuild(u"sleep:1"_s); // both tools run at the same time
+        auto first = std::make_unique<UploadFlow>(u"1"_s);
+        UploadFlow second(u"1"_s);
+        first->exportArchive(archives[0], u"Demo Profile"_s);
+        second.exportArchive(archives[1], u"Demo Profile"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            first->state() == UploadFlow::State::Form && second.state() == UploadFlow::State::Form, 30000);
+        QCOMPARE(first->record().value(u"packageName"_s), QVariant(u"com.example.demo"_s));
+        QCOMPARE(second.record().value(u"packageName"_s), QVariant(u"com.example.other"_s));
+        const QString firstPackage = first->filePath();
+        const QString secondPackage = second.filePath();
+        QVERIFY(firstPackage != secondPackage);
+        for (const QString &package : { firstPackage, secondPackage }) {
+            QVERIFY2(QFileInfo(package).isFile(), qPrintable(package));
+            QCOMPARE(QFileInfo(package).absolutePath().section(u'/', 0, -2), WorkFolder::path());
+        }
+
+        first->discard(); // its window closes
+        QVERIFY(!QFileInfo::exists(QFileInfo(firstPackage).absolutePath()));
+        QVERIFY(QFileInfo(secondPackage).isFile());
+        first.reset();
+        QVERIFY(QFileInfo(secondPackage).isFile());
     }
 };
 

@@ -9,6 +9,7 @@
 #include "inspect/PackageInspector.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/GuiTestMain.h"
+#include "tests/support/ProcessCheck.h"
 #include "tests/support/TestService.h"
 #include "tests/upload/UploadWindowDriver.h"
 #include "ui/Alert.h"
@@ -397,6 +398,40 @@ private Q_SLOTS:
         QCOMPARE(Alert::history(), QStringList { u"生成ipa失败，请检查证书及签名文件是否正确!"_s });
         QVERIFY(opener.window->isHidden());
         QCOMPARE(m_enabled, 1);
+    }
+
+    // Closing the window during an export: the window closes without waiting for a build tool that
+    // ignores SIGTERM; the tool, what it started and the export's folder go soon after.
+    void closingDuringAnExportDoesNotWaitForTheTool()
+    {
+        const QString archive = TestEnvironment::path(u"Archives/Stubborn.xcarchive"_s);
+        QVERIFY2(Fixtures::makeArchive(archive), qPrintable(Fixtures::lastError()));
+        const QString dir = TestEnvironment::path(u"stubborn/x"_s).chopped(2);
+        QFile tool(dir + u"/xcodebuild"_s);
+        QVERIFY(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\ntrap '' TERM\nsleep 600 &\necho $! > \"" + QFile::encodeName(dir)
+            + "/child\"\nprintf '%s' \"$7\" > \"" + QFile::encodeName(dir) + "/package\"\necho $$ > \""
+            + QFile::encodeName(dir) + "/pid\"\nwait\n");
+        tool.close();
+        tool.setPermissions(tool.permissions() | QFile::ExeOwner);
+        const QByteArray saved = qgetenv("QUILLO_XCODEBUILD");
+        qputenv("QUILLO_XCODEBUILD", QFile::encodeName(tool.fileName()));
+
+        Opener opener(u"1"_s);
+        opener.controller->exportArchive(archive, u"Demo Profile"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(ProcessCheck::pidFromFile(dir + u"/pid"_s) > 0, 10000);
+        qputenv("QUILLO_XCODEBUILD", saved);
+        const qint64 pid = ProcessCheck::pidFromFile(dir + u"/pid"_s);
+        const qint64 child = ProcessCheck::pidFromFile(dir + u"/child"_s);
+        const QString folder = QFileInfo(QString::fromUtf8(Fixtures::readAll(dir + u"/package"_s))).absolutePath();
+        QVERIFY2(
+            QFileInfo(folder).isDir() && folder.startsWith(WorkFolder::path() + u"/export-"_s), qPrintable(folder));
+
+        opener.window->close();
+        QVERIFY(ProcessCheck::isRunning(pid)); // not waited for
+        QCOMPARE(m_enabled, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!ProcessCheck::isRunning(pid) && !ProcessCheck::isRunning(child), 10000);
+        QTRY_VERIFY(!QFileInfo::exists(folder));
     }
 
     // Without aapt the window says why the package cannot be read and stays on the drop target.
