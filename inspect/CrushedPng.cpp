@@ -45,8 +45,8 @@ struct Pass
 {
     quint32 x0, y0, dx, dy;
 };
-constexpr std::array<Pass, 7> Adam7 { { { 0, 0, 8, 8 }, { 4, 0, 8, 8 }, { 0, 4, 4, 8 }, { 2, 0, 4, 4 },
-    { 0, 2, 2, 4 }, { 1, 0, 2, 2 }, { 0, 1, 1, 2 } } };
+constexpr std::array<Pass, 7> Adam7 { { { 0, 0, 8, 8 }, { 4, 0, 8, 8 }, { 0, 4, 4, 8 }, { 2, 0, 4, 4 }, { 0, 2, 2, 4 },
+    { 1, 0, 2, 2 }, { 0, 1, 1, 2 } } };
 constexpr Pass Whole { 0, 0, 1, 1 };
 // The rows of the largest RGBA image allowed; 16-bit images of that size are refused.
 constexpr quint64 MaxRawBytes = quint64(IconImage::MaxSide) * (1 + 4 * quint64(IconImage::MaxSide));
@@ -312,8 +312,8 @@ QByteArray rewrap(const Parsed &parsed, const QByteArray &raw)
         png.append(char(n >> 24)).append(char(n >> 16)).append(char(n >> 8)).append(char(n));
         const qsizetype start = png.size();
         png.append(type).append(data);
-        const auto crc = quint32(
-            crc32(0, reinterpret_cast<const Bytef *>(png.constData() + start), uInt(png.size() - start)));
+        const auto crc
+            = quint32(crc32(0, reinterpret_cast<const Bytef *>(png.constData() + start), uInt(png.size() - start)));
         png.append(char(crc >> 24)).append(char(crc >> 16)).append(char(crc >> 8)).append(char(crc));
     };
     uLongf size = compressBound(uLong(raw.size()));

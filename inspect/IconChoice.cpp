@@ -173,9 +173,8 @@ QStringList IconChoice::apkCandidates(const QString &badging, const QStringList 
 }
 
 std::optional<IconChoice::Choice> IconChoice::choose(const QStringList &candidates,
-                                                     const std::function<qint64(const QString &)> &size,
-                                                     const std::function<QByteArray(const QString &)> &head,
-                                                     bool firstUsable)
+    const std::function<qint64(const QString &)> &size, const std::function<QByteArray(const QString &)> &head,
+    bool firstUsable)
 {
     std::optional<Choice> best;
     for (const QString &candidate : candidates) {

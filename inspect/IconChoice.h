@@ -57,6 +57,7 @@ public:
     // Reads candidates' sizes (size() in bytes, head() the first IconImage::HeaderBytes) and
     // returns the one of the largest pixel area (the earlier one on a tie), or with firstUsable
     // the first one that is an image within the limits. Each candidate skipped is logged once.
-    static std::optional<Choice> choose(const QStringList &candidates, const std::function<qint64(const QString &)> &size,
-                                        const std::function<QByteArray(const QString &)> &head, bool firstUsable = false);
+    static std::optional<Choice> choose(const QStringList &candidates,
+        const std::function<qint64(const QString &)> &size, const std::function<QByteArray(const QString &)> &head,
+        bool firstUsable = false);
 };

@@ -33,8 +33,9 @@ std::optional<IconImage::Header> checkedSize(IconImage::Header header, QString *
         return refuse(error, u"an image of no pixels"_s);
     if (header.width > IconImage::MaxSide || header.height > IconImage::MaxSide)
         return refuse(error,
-            u"an image of %1 × %2 pixels (at most %3 a side)"_s.arg(header.width).arg(header.height).arg(
-                IconImage::MaxSide));
+            u"an image of %1 × %2 pixels (at most %3 a side)"_s.arg(header.width)
+                .arg(header.height)
+                .arg(IconImage::MaxSide));
     return header;
 }
 
@@ -123,8 +124,8 @@ QByteArray IconImage::writePng(quint32 width, quint32 height, int channels, cons
         appendBigEndian32(png, quint32(data.size()));
         const qsizetype start = png.size();
         png.append(type, 4).append(data);
-        appendBigEndian32(png,
-            quint32(crc32(0, reinterpret_cast<const Bytef *>(png.constData() + start), uInt(png.size() - start))));
+        appendBigEndian32(
+            png, quint32(crc32(0, reinterpret_cast<const Bytef *>(png.constData() + start), uInt(png.size() - start))));
     };
     chunk("IHDR", ihdr);
     chunk("IDAT", compressed);
