@@ -1,11 +1,11 @@
 #include "cli/PackageCommands.h"
 
 #include "app/Config.h"
+#include "inspect/ArchiveScanner.h"
 #include "cli/CommandSupport.h"
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "cli/Interruption.h"
-#include "inspect/ArchiveScanner.h"
 #include "inspect/ExportRunner.h"
 #include "inspect/PackageFormat.h"
 #include "inspect/PackageInspector.h"

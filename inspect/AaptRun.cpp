@@ -9,7 +9,7 @@ using namespace Qt::StringLiterals;
 
 QStringList AaptRun::arguments(const QString &packagePath)
 {
-    return { u"dump"_s, u"badging"_s, packagePath };
+    return {u"dump"_s, u"badging"_s, packagePath};
 }
 
 AaptRun::Result AaptRun::runBlocking(const QString &aaptPath, const QString &packagePath, int timeoutMs)

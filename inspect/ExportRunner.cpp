@@ -13,7 +13,8 @@ using namespace Qt::StringLiterals;
 
 ExportRunner::ExportRunner(QObject *parent)
     : QObject(parent)
-{ }
+{
+}
 
 ExportRunner::~ExportRunner()
 {
@@ -27,8 +28,9 @@ QString ExportRunner::exportPath()
 
 QStringList ExportRunner::arguments(const QString &archivePath, const QString &profileName, const QString &packagePath)
 {
-    return { u"-exportArchive"_s, u"-exportFormat"_s, u"ipa"_s, u"-archivePath"_s, archivePath, u"-exportPath"_s,
-        packagePath, u"-exportProvisioningProfile"_s, profileName };
+    return {u"-exportArchive"_s, u"-exportFormat"_s,  u"ipa"_s,
+            u"-archivePath"_s,   archivePath,         u"-exportPath"_s,
+            packagePath,         u"-exportProvisioningProfile"_s, profileName};
 }
 
 bool ExportRunner::start(const QDArchiveModel &archive)
@@ -54,8 +56,7 @@ bool ExportRunner::start(const QString &archivePath, const QString &provisionFil
         return false;
     }
     if (provisionFileName.isEmpty()) {
-        qCWarning(lcInspect).noquote() << "Export not started: the archive names no provisioning profile"
-                                       << archivePath;
+        qCWarning(lcInspect).noquote() << "Export not started: the archive names no provisioning profile" << archivePath;
         finishLater(false, package);
         return false;
     }

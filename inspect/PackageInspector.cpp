@@ -18,9 +18,9 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <limits>
 #include <cstring>
 #include <fcntl.h>
-#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,8 +42,8 @@ Removal removeBelow(const QString &root, const QString &relative, QString *error
     int folder = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int openError = folder < 0 ? errno : 0;
     for (qsizetype i = 0; folder >= 0 && i + 1 < components.size(); ++i) {
-        const int next = ::openat(
-            folder, QFile::encodeName(components.at(i)).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = ::openat(folder, QFile::encodeName(components.at(i)).constData(),
+                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         openError = next < 0 ? errno : 0;
         ::close(folder);
         folder = next;
@@ -55,9 +55,7 @@ Removal removeBelow(const QString &root, const QString &relative, QString *error
         return Removal::Failed;
     }
     const QByteArray name = QFile::encodeName(components.last());
-    struct stat st
-    {
-    };
+    struct stat st {};
     Removal result = Removal::Removed;
     if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         result = Removal::Absent;
@@ -148,8 +146,7 @@ IpaContents readIpa(const QString &path, const QString &unpackTo, QStringList *w
         contents.info = PropertyList::dictionaryFromData(bytes, &contents.error);
     else
         contents.error = zip.errorString();
-    contents.iconFile
-        = chooseIpaIcon(zip, contents.appFolder, contents.info.value_or(QVariantMap()), &contents.icon).file;
+    contents.iconFile = chooseIpaIcon(zip, contents.appFolder, contents.info.value_or(QVariantMap()), &contents.icon).file;
 
     if (!unpackTo.isEmpty()) {
         removeStaleFile(unpackTo, appEntry + u"Info.plist"_s);
@@ -173,7 +170,7 @@ IpaContents readIpa(const QString &path, const QString &unpackTo, QStringList *w
 // Writes the icon entry chosen from badging and the package's entries below unpackTo (replacing
 // a stale file there); *bytes gets it as an ordinary PNG. Returns the entry, or "" with none.
 QString unpackApkIcon(const QString &packagePath, const QString &badging, const QString &unpackTo, QStringList *written,
-    QByteArray *bytes)
+                      QByteArray *bytes)
 {
     ZipReader zip;
     if (packagePath.isEmpty() || !zip.UnzipOpenFile(packagePath)) {
@@ -257,7 +254,7 @@ void PackageInspector::ParseIPA(const QString &path)
     m_unpackRoot = folder;
     const IpaContents contents = readIpa(path, folder, &m_unpacked);
     PackageRecord::fillIpaRecord(m_delegate->appInfo(), contents.info, contents.appFolder, path,
-        folder.isEmpty() ? WorkFolder::path() : folder, contents.iconFile);
+                                 folder.isEmpty() ? WorkFolder::path() : folder, contents.iconFile);
     m_delegate->prepareUpload(u"ios"_s);
 }
 
@@ -272,12 +269,12 @@ void PackageInspector::ParseAPK(const QString &path)
     m_waitingForTool = true;
     AaptRun *run = AaptRun::start(Config::resourcePath(u"aapt"_s), path);
     connect(run, &AaptRun::finished, this,
-        [this, generation](AaptRun::Outcome outcome, const QByteArray &output, const QString &detail) {
-            if (generation != m_generation)
-                return; // superseded by a later inspection
-            m_waitingForTool = false;
-            handleToolResult(static_cast<int>(outcome), output, detail);
-        });
+            [this, generation](AaptRun::Outcome outcome, const QByteArray &output, const QString &detail) {
+                if (generation != m_generation)
+                    return; // superseded by a later inspection
+                m_waitingForTool = false;
+                handleToolResult(static_cast<int>(outcome), output, detail);
+            });
 }
 
 void PackageInspector::handleToolResult(int outcome, const QByteArray &output, const QString &detail)
@@ -315,8 +312,8 @@ void PackageInspector::parseBadgingInfo(const QString &info)
     const QString folder = unpackFolder();
     m_unpackRoot = folder;
     const QString icon = unpackApkIcon(m_packagePath, info, folder, &m_unpacked, nullptr);
-    PackageRecord::fillApkRecord(
-        m_delegate->appInfo(), info, m_packagePath, folder.isEmpty() ? WorkFolder::path() : folder, icon);
+    PackageRecord::fillApkRecord(m_delegate->appInfo(), info, m_packagePath,
+                                 folder.isEmpty() ? WorkFolder::path() : folder, icon);
     m_delegate->prepareUpload(u"android"_s);
 }
 
@@ -341,8 +338,8 @@ void PackageInspector::removeUnpacked()
     }
 }
 
-PackageInspector::Identity PackageInspector::inspect(
-    const QString &path, int appType, const QString &unpackFolder, int aaptTimeoutMs)
+PackageInspector::Identity PackageInspector::inspect(const QString &path, int appType, const QString &unpackFolder,
+                                                     int aaptTimeoutMs)
 {
     Identity identity;
     if (appType == 0) {
@@ -357,8 +354,8 @@ PackageInspector::Identity PackageInspector::inspect(
 
     if (appType == 1) {
         const IpaContents contents = readIpa(path, unpackFolder.isEmpty() ? QString() : recordFolder, &written);
-        PackageRecord::fillIpaRecord(
-            identity.appInfo, contents.info, contents.appFolder, path, recordFolder, contents.iconFile);
+        PackageRecord::fillIpaRecord(identity.appInfo, contents.info, contents.appFolder, path, recordFolder,
+                                     contents.iconFile);
         identity.ok = contents.info.has_value();
         identity.icon = contents.icon;
         identity.error = contents.error;
@@ -382,8 +379,8 @@ PackageInspector::Identity PackageInspector::inspect(
         identity.error = text ? u"aapt printed nothing"_s : u"aapt output is not UTF-8"_s;
         return identity;
     }
-    const QString icon
-        = unpackApkIcon(path, *text, unpackFolder.isEmpty() ? QString() : recordFolder, &written, &identity.icon);
+    const QString icon = unpackApkIcon(path, *text, unpackFolder.isEmpty() ? QString() : recordFolder, &written,
+                                       &identity.icon);
     PackageRecord::fillApkRecord(identity.appInfo, *text, path, recordFolder, icon);
     identity.ok = true;
     return identity;

@@ -78,8 +78,8 @@ public:
     };
     // appType 0 decides by the name's ending (".ipa"/".apk", any case). With unpackFolder empty
     // nothing is written and iconPath names where the icon would be below WorkFolder::path().
-    static Identity inspect(
-        const QString &path, int appType = 0, const QString &unpackFolder = QString(), int aaptTimeoutMs = 120 * 1000);
+    static Identity inspect(const QString &path, int appType = 0, const QString &unpackFolder = QString(),
+                            int aaptTimeoutMs = 120 * 1000);
 
 Q_SIGNALS:
     // Emitted (before the delegate's inspectionFailed) when an .apk inspection ends without a record.

@@ -44,8 +44,9 @@ QString PackageRecord::applicationFolder(const QList<ZipEntry> &entries)
     return chosen;
 }
 
-void PackageRecord::fillIpaRecord(QVariantMap &record, const std::optional<QVariantMap> &info, const QString &appFolder,
-    const QString &packagePath, const QString &workFolder, const QString &iconFile)
+void PackageRecord::fillIpaRecord(QVariantMap &record, const std::optional<QVariantMap> &info,
+                                  const QString &appFolder, const QString &packagePath, const QString &workFolder,
+                                  const QString &iconFile)
 {
     const QVariantMap plist = info.value_or(QVariantMap());
     record.clear();
@@ -62,8 +63,8 @@ void PackageRecord::fillIpaRecord(QVariantMap &record, const std::optional<QVari
     else if (bundleName.metaType() == QMetaType::fromType<QString>())
         appName = bundleName.toString();
     record.insert(u"appName"_s, appName);
-    record.insert(u"iconPath"_s,
-        QString(workFolder + u"/Payload/"_s + appFolder + u'/' + (iconFile.isEmpty() ? u"Icon.png"_s : iconFile)));
+    record.insert(u"iconPath"_s, QString(workFolder + u"/Payload/"_s + appFolder + u'/'
+                                         + (iconFile.isEmpty() ? u"Icon.png"_s : iconFile)));
 }
 
 std::optional<QString> PackageRecord::getAPKPropertyWithInfo(const QString &info, const QString &pattern)
@@ -85,7 +86,7 @@ QString PackageRecord::apkIconEntry(const QString &badging)
 }
 
 void PackageRecord::fillApkRecord(QVariantMap &record, const QString &badging, const QString &packagePath,
-    const QString &workFolder, const QString &iconEntry)
+                                  const QString &workFolder, const QString &iconEntry)
 {
     record.clear();
     record.insert(u"packageName"_s, getAPKPropertyWithInfo(badging, PackageNamePattern).value_or(u""_s));

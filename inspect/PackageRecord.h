@@ -23,7 +23,8 @@ public:
     // info is the Info.plist (nothing when none could be read); identity values that are not
     // usable strings give "".
     static void fillIpaRecord(QVariantMap &record, const std::optional<QVariantMap> &info, const QString &appFolder,
-        const QString &packagePath, const QString &workFolder, const QString &iconFile = QString());
+                              const QString &packagePath, const QString &workFolder,
+                              const QString &iconFile = QString());
 
     // Capture group 1 of the first match of pattern in info ("." does not cross line ends, case
     // matters); nothing when there is no match or the pattern is invalid.
@@ -37,7 +38,7 @@ public:
     // match), iconPath ("<workFolder>/<iconEntry>"; with iconEntry empty the entry of
     // apkIconEntry, or "" as it gives), fileSize and createdDate.
     static void fillApkRecord(QVariantMap &record, const QString &badging, const QString &packagePath,
-        const QString &workFolder, const QString &iconEntry = QString());
+                              const QString &workFolder, const QString &iconEntry = QString());
 
     static const QString PackageNamePattern; // "package.*?name='(.*?)'"
     static const QString VersionNamePattern; // "versionName='(.*?)'"

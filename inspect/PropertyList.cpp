@@ -356,8 +356,8 @@ QVariant PropertyList::fromData(const QByteArray &data, QString *error)
     return value;
 }
 
-std::optional<QVariantMap> PropertyList::dictionaryFromData(
-    const QByteArray &data, QString *error, const QStringList &keys)
+std::optional<QVariantMap> PropertyList::dictionaryFromData(const QByteArray &data, QString *error,
+                                                            const QStringList &keys)
 {
     const PlistPtr root = parse(data, error);
     if (!root)
@@ -398,14 +398,14 @@ std::optional<QVariantMap> PropertyList::dictionaryFromData(
     return map;
 }
 
-std::optional<QVariantMap> PropertyList::dictionaryFromFile(
-    const QString &path, QString *error, qint64 maxBytes, const QStringList &keys)
+std::optional<QVariantMap> PropertyList::dictionaryFromFile(const QString &path, QString *error, qint64 maxBytes,
+                                                            const QStringList &keys)
 {
     return dictionaryFromFileAt(AT_FDCWD, path, error, maxBytes, keys);
 }
 
-std::optional<QVariantMap> PropertyList::dictionaryFromFileAt(
-    int directoryFd, const QString &path, QString *error, qint64 maxBytes, const QStringList &keys)
+std::optional<QVariantMap> PropertyList::dictionaryFromFileAt(int directoryFd, const QString &path, QString *error,
+                                                              qint64 maxBytes, const QStringList &keys)
 {
     // Plain system calls: the recent-builds list reads one of these per archive, and QFile's
     // bookkeeping would cost as much as the parse.
@@ -415,9 +415,7 @@ std::optional<QVariantMap> PropertyList::dictionaryFromFileAt(
         return std::nullopt;
     }
     const qint64 limit = qMin(maxBytes, DefaultMaxBytes);
-    struct stat st
-    {
-    };
+    struct stat st {};
     QByteArray data;
     bool tooLarge = false;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= limit) {

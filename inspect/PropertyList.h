@@ -29,11 +29,13 @@ public:
     // unreadable, larger than maxBytes, not a property list, or a list whose root is not a dictionary.
     // With keys given, only those entries of the root dictionary are converted (the others are
     // parsed but left out), which is what a reader of a few values of a large list wants.
-    static std::optional<QVariantMap> dictionaryFromData(
-        const QByteArray &data, QString *error = nullptr, const QStringList &keys = {});
-    static std::optional<QVariantMap> dictionaryFromFile(
-        const QString &path, QString *error = nullptr, qint64 maxBytes = DefaultMaxBytes, const QStringList &keys = {});
+    static std::optional<QVariantMap> dictionaryFromData(const QByteArray &data, QString *error = nullptr,
+                                                         const QStringList &keys = {});
+    static std::optional<QVariantMap> dictionaryFromFile(const QString &path, QString *error = nullptr,
+                                                         qint64 maxBytes = DefaultMaxBytes,
+                                                         const QStringList &keys = {});
     // The same for a path relative to an open folder (openat semantics; AT_FDCWD for the current one).
     static std::optional<QVariantMap> dictionaryFromFileAt(int directoryFd, const QString &path,
-        QString *error = nullptr, qint64 maxBytes = DefaultMaxBytes, const QStringList &keys = {});
+                                                           QString *error = nullptr, qint64 maxBytes = DefaultMaxBytes,
+                                                           const QStringList &keys = {});
 };

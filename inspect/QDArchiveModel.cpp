@@ -56,7 +56,8 @@ std::optional<QString> stringValue(const QVariantMap &map, const QString &key)
 
 QDArchiveModel::QDArchiveModel(const QString &archivePath)
     : m_archivePath(archivePath)
-{ }
+{
+}
 
 void QDArchiveModel::refresh() const
 {
@@ -67,12 +68,10 @@ void QDArchiveModel::refresh() const
     if (archive < 0)
         return;
     if (!m_lastModified.isValid()) {
-        struct stat st
-        {
-        };
+        struct stat st {};
         if (::fstat(archive, &st) == 0)
-            m_lastModified
-                = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+            m_lastModified =
+                QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
     }
     if (!m_packageName) {
         QStringList names = folderEntries(archive, "Products/Applications");
@@ -83,11 +82,11 @@ void QDArchiveModel::refresh() const
         }
     }
     if (m_packageName && (!m_identifier || !m_version || !m_build || !m_appName)) {
-        static const QStringList keys { u"CFBundleIdentifier"_s, u"CFBundleShortVersionString"_s, u"CFBundleVersion"_s,
-            u"CFBundleDisplayName"_s, u"CFBundleName"_s };
-        const std::optional<QVariantMap> info = PropertyList::dictionaryFromFileAt(archive,
-            u"Products/Applications/"_s + *m_packageName + u"/Info.plist"_s, nullptr, PropertyList::DefaultMaxBytes,
-            keys);
+        static const QStringList keys{u"CFBundleIdentifier"_s, u"CFBundleShortVersionString"_s, u"CFBundleVersion"_s,
+                                     u"CFBundleDisplayName"_s, u"CFBundleName"_s};
+        const std::optional<QVariantMap> info = PropertyList::dictionaryFromFileAt(
+            archive, u"Products/Applications/"_s + *m_packageName + u"/Info.plist"_s, nullptr,
+            PropertyList::DefaultMaxBytes, keys);
         if (info) {
             if (!m_identifier)
                 m_identifier = stringValue(*info, u"CFBundleIdentifier"_s);

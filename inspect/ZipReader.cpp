@@ -42,9 +42,7 @@ QString libzipError(int code)
 class FileDescriptor
 {
 public:
-    explicit FileDescriptor(int fd = -1)
-        : m_fd(fd)
-    { }
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
     ~FileDescriptor() { reset(); }
     FileDescriptor(const FileDescriptor &) = delete;
     FileDescriptor &operator=(const FileDescriptor &) = delete;
@@ -115,9 +113,7 @@ int openFolders(int rootFd, const QString &root, const QStringList &folders, QSt
 // nothing is written through a link or a hard link. -1 with the reason when that cannot be done.
 int createFresh(int folderFd, const QByteArray &name, QString *error)
 {
-    struct stat st
-    {
-    };
+    struct stat st {};
     if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) {
             *error = u"a folder of that name is in the way"_s;
@@ -211,7 +207,7 @@ bool ZipReader::UnzipOpenFile(const QString &path)
         const quint32 type = entry.unixMode & TypeMask;
         entry.isLink = type == TypeLink;
         entry.isDirectory = entry.name.endsWith(u'/') || type == TypeFolder
-            || (opsys != ZIP_OPSYS_UNIX && (attributes & DosFolderAttribute));
+                            || (opsys != ZIP_OPSYS_UNIX && (attributes & DosFolderAttribute));
 
         // The stored bytes are judged (each taken as one character, so separators stay what they
         // are), and so is the decoded name that becomes the path.
@@ -330,9 +326,7 @@ bool ZipReader::writeEntry(const ZipEntry &entry, int rootFd, const QString &roo
         return true;
 
     const QByteArray native = QFile::encodeName(fileName);
-    struct stat st
-    {
-    };
+    struct stat st {};
     if (!overWrite && ::fstatat(folder.get(), native.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         return true;
     FileDescriptor file(createFresh(folder.get(), native, &error));
@@ -349,8 +343,8 @@ bool ZipReader::writeEntry(const ZipEntry &entry, int rootFd, const QString &roo
     return true;
 }
 
-bool ZipReader::writeFile(
-    const QString &destination, const QString &relative, const QByteArray &bytes, QStringList *written, QString *error)
+bool ZipReader::writeFile(const QString &destination, const QString &relative, const QByteArray &bytes,
+                          QStringList *written, QString *error)
 {
     QString why;
     QStringList made;
@@ -423,7 +417,7 @@ bool ZipReader::copyData(const ZipEntry &entry, int fd, quint64 maxBytes)
         m_error = QString::fromUtf8(zip_strerror(m_zip));
         return false;
     }
-    std::array<char, 64 * 1024> buffer {};
+    std::array<char, 64 * 1024> buffer{};
     quint64 total = 0;
     bool ok = true;
     for (;;) {
@@ -472,7 +466,7 @@ QByteArray ZipReader::readEntry(const QString &path, quint64 maxBytes, bool *ok)
     }
     QByteArray data;
     data.reserve(static_cast<qsizetype>(found->size));
-    std::array<char, 64 * 1024> buffer {};
+    std::array<char, 64 * 1024> buffer{};
     bool good = true;
     for (;;) {
         const zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());

@@ -78,7 +78,7 @@ public:
     // mode 0644. relative is judged as safePath judges entry names. Files and folders made are
     // appended to *written (absolute); false with the reason when nothing was written.
     static bool writeFile(const QString &destination, const QString &relative, const QByteArray &bytes,
-        QStringList *written, QString *error = nullptr);
+                          QStringList *written, QString *error = nullptr);
 
     // Absolute paths of the files written and the folders created by the last UnzipFileTo or
     // extractEntry, in the order they were made. Files kept because overWrite was off are not listed.

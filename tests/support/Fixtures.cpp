@@ -192,8 +192,8 @@ QByteArray Fixtures::readAll(const QString &path)
 QStringList Fixtures::filesBelow(const QString &folder)
 {
     QStringList names;
-    QDirIterator it(
-        folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
         names.append(QDir(folder).relativeFilePath(it.next()));
     names.sort();
@@ -209,7 +209,7 @@ bool Fixtures::run(const QString &scriptName, const QStringList &arguments, cons
 {
     QProcess process;
     process.setProgram(u"bash"_s);
-    process.setArguments(QStringList { script(scriptName) } + arguments);
+    process.setArguments(QStringList{script(scriptName)} + arguments);
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
     process.setStandardInputFile(QProcess::nullDevice());
@@ -227,11 +227,14 @@ bool Fixtures::run(const QString &scriptName, const QStringList &arguments, cons
     return true;
 }
 
-QVariantMap Fixtures::infoPlist(
-    const QString &identifier, const QString &version, const QString &build, const QString &name)
+QVariantMap Fixtures::infoPlist(const QString &identifier, const QString &version, const QString &build,
+                                const QString &name)
 {
-    return { { u"CFBundleIdentifier"_s, identifier }, { u"CFBundleShortVersionString"_s, version },
-        { u"CFBundleVersion"_s, build }, { u"CFBundleDisplayName"_s, name }, { u"CFBundleName"_s, name } };
+    return {{u"CFBundleIdentifier"_s, identifier},
+            {u"CFBundleShortVersionString"_s, version},
+            {u"CFBundleVersion"_s, build},
+            {u"CFBundleDisplayName"_s, name},
+            {u"CFBundleName"_s, name}};
 }
 
 bool Fixtures::makePlist(const QString &path, const QVariantMap &values, bool binary)
@@ -247,7 +250,7 @@ bool Fixtures::makePlist(const QString &path, const QVariantMap &values, bool bi
 
 bool Fixtures::makeIcon(const QString &path, int size, const QString &colour)
 {
-    return run(u"make-icon.sh"_s, { path, QString::number(size), colour });
+    return run(u"make-icon.sh"_s, {path, QString::number(size), colour});
 }
 
 bool Fixtures::makeCrushedIcon(const QString &path, int size, const QStringList &options, const QString &reference)
@@ -281,7 +284,7 @@ bool Fixtures::makeIpa(const QString &path, const QList<App> &apps, const IpaOpt
         QStringList files;
         if (!writeApp(stage.path() + u"/Payload"_s, app, &files))
             return false;
-        appendOnce(&appOrder, { u"Payload"_s, u"Payload/"_s + app.folder });
+        appendOnce(&appOrder, {u"Payload"_s, u"Payload/"_s + app.folder});
         for (const QString &file : std::as_const(files)) {
             QStringList names = parentsOf(u"Payload/"_s + file);
             names.append(u"Payload/"_s + file);
@@ -307,7 +310,7 @@ bool Fixtures::makeIpa(const QString &path, const QList<App> &apps, const IpaOpt
 
 bool Fixtures::makeApk(const QString &path, const Apk &apk)
 {
-    QStringList arguments { u"--package"_s, apk.package, u"--version-code"_s, apk.versionCode };
+    QStringList arguments{u"--package"_s, apk.package, u"--version-code"_s, apk.versionCode};
     if (apk.versionName)
         arguments << u"--version-name"_s << *apk.versionName;
     else
@@ -334,7 +337,7 @@ bool Fixtures::makeApk(const QString &path, const Apk &apk)
 bool Fixtures::makeProfile(const QString &path, const QString &name, ProfileForm form)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    return run(u"make-profile.sh"_s, { u"--form"_s, profileFormName(form), path, name });
+    return run(u"make-profile.sh"_s, {u"--form"_s, profileFormName(form), path, name});
 }
 
 bool Fixtures::makeArchive(const QString &dir, const Archive &archive)
@@ -343,8 +346,8 @@ bool Fixtures::makeArchive(const QString &dir, const Archive &archive)
     if (!writeApp(applications, archive.app, nullptr))
         return false;
     if (archive.profileName
-        && !makeProfile(applications + u'/' + archive.app.folder + u"/embedded.mobileprovision"_s, *archive.profileName,
-            archive.profileForm))
+        && !makeProfile(applications + u'/' + archive.app.folder + u"/embedded.mobileprovision"_s,
+                        *archive.profileName, archive.profileForm))
         return false;
     if (archive.archiveInfo && !makePlist(dir + u"/Info.plist"_s, *archive.archiveInfo))
         return false;
@@ -353,7 +356,7 @@ bool Fixtures::makeArchive(const QString &dir, const Archive &archive)
 
 bool Fixtures::renameEntry(const QString &zipPath, const QString &from, const QString &to)
 {
-    return run(u"rename-entry.sh"_s, { zipPath, from, to });
+    return run(u"rename-entry.sh"_s, {zipPath, from, to});
 }
 
 QString Fixtures::fakeXcodebuild()
@@ -391,8 +394,8 @@ QStringList Fixtures::fakeXcodebuildArguments()
 QString Fixtures::cached(const QString &key, const std::function<bool(const QString &path)> &make)
 {
     QCryptographicHash hash(QCryptographicHash::Sha1);
-    const QStringList scripts
-        = QDir(TestEnvironment::sourceDir() + u"/tests/fixtures"_s).entryList({ u"*.sh"_s }, QDir::Files, QDir::Name);
+    const QStringList scripts = QDir(TestEnvironment::sourceDir() + u"/tests/fixtures"_s)
+                                    .entryList({u"*.sh"_s}, QDir::Files, QDir::Name);
     for (const QString &name : scripts) {
         QFile file(script(name));
         if (file.open(QIODevice::ReadOnly))
@@ -411,8 +414,8 @@ QString Fixtures::cached(const QString &key, const std::function<bool(const QStr
     }
     QDir().mkpath(root + u'/' + version);
     // Made under a name of this process's own, then renamed: parallel tests never see half a file.
-    const QString partial
-        = root + u'/' + version + u"/partial-"_s + QString::number(QCoreApplication::applicationPid()) + u'-' + key;
+    const QString partial = root + u'/' + version + u"/partial-"_s + QString::number(QCoreApplication::applicationPid())
+                            + u'-' + key;
     QFile::remove(partial);
     if (!make(partial) || !QFile::rename(partial, path)) {
         QFile::remove(partial);

@@ -52,8 +52,8 @@ bool run(const QString &scriptName, const QStringList &arguments, const QString 
 // A complete Info.plist for identifier, version (CFBundleShortVersionString), build
 // (CFBundleVersion) and name (CFBundleDisplayName and CFBundleName).
 QVariantMap infoPlist(const QString &identifier = QStringLiteral("com.example.demo"),
-    const QString &version = QStringLiteral("1.2.3"), const QString &build = QStringLiteral("45"),
-    const QString &name = QStringLiteral("Demo"));
+                      const QString &version = QStringLiteral("1.2.3"), const QString &build = QStringLiteral("45"),
+                      const QString &name = QStringLiteral("Demo"));
 // A property list with one dictionary: QString → <string>, integral numbers → <integer>, double →
 // <real>, bool → <true/>/<false/>, QVariantList → <array>, QVariantMap → <dict> (nested values as
 // strings, arrays and dictionaries). With binary, converted by plistutil.
@@ -63,8 +63,8 @@ bool makeIcon(const QString &path, int size = 57, const QString &colour = QStrin
 // A square crushed PNG (make-crushed-icon.sh: a colour gradient under a radial alpha gradient),
 // through the crusher of tests/fixtures/crush-png.cpp with its options ("--rgb", "--interlace",
 // ...); with reference, the same picture as an ordinary RGBA PNG there.
-bool makeCrushedIcon(
-    const QString &path, int size, const QStringList &options = {}, const QString &reference = QString());
+bool makeCrushedIcon(const QString &path, int size, const QStringList &options = {},
+                     const QString &reference = QString());
 
 struct App
 {
@@ -102,7 +102,7 @@ struct IpaOptions
 
 // An .ipa holding Payload/<folder>/{Info.plist,Icon.png} for every app, in the order given,
 // plus extra entries. Entry names are what zip stores (folder entries included).
-bool makeIpa(const QString &path, const QList<App> &apps = { App() }, const IpaOptions &options = IpaOptions());
+bool makeIpa(const QString &path, const QList<App> &apps = {App()}, const IpaOptions &options = IpaOptions());
 
 struct Apk
 {
@@ -111,7 +111,7 @@ struct Apk
     std::optional<QString> versionName = QStringLiteral("1.2.3"); // nullopt: no versionName attribute
     std::optional<QString> label = QStringLiteral("Demo"); // nullopt: no label at all
     QMap<QString, QString> localizedLabels; // locale ("zh", "fr") → label
-    QStringList densities = { QStringLiteral("mdpi") }; // ldpi mdpi hdpi xhdpi xxhdpi xxxhdpi
+    QStringList densities = {QStringLiteral("mdpi")}; // ldpi mdpi hdpi xhdpi xxhdpi xxxhdpi
     bool withIcon = true;
     bool webp = false; // density icons as WebP
     bool adaptive = false; // an adaptive launcher icon (XML over raster layers) as well, see make-apk.sh
