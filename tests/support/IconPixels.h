@@ -46,8 +46,9 @@ inline QImage expected(const QString &file, QSize size, const QColor &background
     return canvas;
 }
 
-// Pixels whose colour differs by more than tolerance in any channel; -1 when the sizes differ.
-inline int differing(const QImage &shown, const QImage &expected, int tolerance = 3)
+// Pixels whose colour differs by more than tolerance in any channel (what rounding in blending a
+// half-transparent pixel over a coloured background can explain); -1 when the sizes differ.
+inline int differing(const QImage &shown, const QImage &expected, int tolerance = 6)
 {
     if (shown.size() != expected.size() || shown.isNull())
         return -1;
