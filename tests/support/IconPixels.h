@@ -4,8 +4,8 @@
 // QtWidgets, which the core's test support does not link).
 //
 //     const QImage shown = IconPixels::shown(form->iconImageView());
-//     const QImage expected = IconPixels::expected(referenceFile, shown.size(), IconPixels::around(form->iconImageView()));
-//     QCOMPARE(IconPixels::differing(shown, expected), 0);
+//     const QImage expected = IconPixels::expected(referenceFile, shown.size(),
+//     IconPixels::around(form->iconImageView())); QCOMPARE(IconPixels::differing(shown, expected), 0);
 //     QVERIFY(IconPixels::coverage(shown, IconPixels::around(form->iconImageView())) > 0.3);
 
 #include <QImage>
