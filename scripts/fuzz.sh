@@ -45,7 +45,12 @@ if [ ! -f "$build_dir/CMakeCache.txt" ]; then
     fi
     cmake -S . -B "$build_dir" "${options[@]}"
 fi
-cmake --build "$build_dir" --target fuzzers --parallel "${QUILLO_JOBS:-$(nproc)}"
+# Only the targets asked for (and the crusher that makes the png seeds).
+build_targets=(crush-png)
+for target in "${targets[@]}"; do
+    build_targets+=("fuzz_$target")
+done
+cmake --build "$build_dir" --target "${build_targets[@]}" --parallel "${QUILLO_JOBS:-$(nproc)}"
 
 work=$root/$build_dir/fuzz
 fixtures=$root/tests/fixtures
