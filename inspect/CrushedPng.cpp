@@ -128,8 +128,9 @@ bool readHeaderChunk(const char *data, quint32 length, ImageHeader *h, QString *
     return true;
 }
 
-// Walks the chunks: CgBI first, IHDR next, then everything up to IEND. CRCs are not checked.
-bool readChunks(const QByteArray &bytes, Parsed *out, QString *error)
+// Walks the chunks: CgBI first (when crushed), IHDR next, then everything up to IEND. CRCs are
+// not checked.
+bool readChunks(const QByteArray &bytes, Parsed *out, QString *error, bool crushed = true)
 {
     qsizetype pos = 8;
     bool seenHeader = false;
@@ -142,10 +143,10 @@ bool readChunks(const QByteArray &bytes, Parsed *out, QString *error)
         const QByteArray type = bytes.mid(pos + 4, 4);
         const char *data = bytes.constData() + pos + 8;
         pos += 12 + qsizetype(length);
-        if (index == 0 && type != "CgBI")
+        if (crushed && index == 0 && type != "CgBI")
             return fail(error, u"no CgBI chunk before IHDR"_s);
-        if (index == 1 && type != "IHDR")
-            return fail(error, u"no IHDR chunk after CgBI"_s);
+        if (index == (crushed ? 1 : 0) && type != "IHDR")
+            return fail(error, u"no IHDR chunk where it belongs"_s);
         if (type == "IHDR") {
             if (seenHeader || !readHeaderChunk(data, length, &out->header, error))
                 return seenHeader ? fail(error, u"a second IHDR chunk"_s) : false;
@@ -332,6 +333,21 @@ QByteArray rewrap(const Parsed &parsed, const QByteArray &raw)
 }
 
 } // namespace
+
+bool IconImage::checkPng(const QByteArray &bytes, QString *error)
+{
+    Parsed parsed;
+    if (!bytes.startsWith("\x89PNG\r\n\x1a\n") || !readChunks(bytes, &parsed, error, false))
+        return false;
+    const quint64 expected = expectedBytes(parsed.header);
+    if (expected > MaxRawBytes)
+        return fail(error, u"an image of %1 bytes once inflated"_s.arg(expected));
+    QByteArray raw(qsizetype(expected), Qt::Uninitialized);
+    if (!inflateInto(parsed.data, MAX_WBITS, raw))
+        return fail(error, u"image data that is cut off or corrupt"_s);
+    // Filters are undone only to see that each row names a known one.
+    return unfilter(parsed.header, raw, error);
+}
 
 QByteArray IconImage::decodeCrushed(const QByteArray &bytes, QString *error)
 {

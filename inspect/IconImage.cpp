@@ -79,7 +79,7 @@ QByteArray IconImage::toPng(const QByteArray &bytes, QString *error)
     if (!found)
         return {};
     if (found->kind == Kind::Png)
-        return bytes;
+        return checkPng(bytes, error) ? bytes : QByteArray();
     if (found->kind == Kind::CrushedPng)
         return decodeCrushed(bytes, error);
     int width = 0;

@@ -37,9 +37,14 @@ public:
     // and for sizes of 0 or above MaxSide.
     static std::optional<Header> header(const QByteArray &head, QString *error = nullptr);
 
-    // An ordinary PNG of the same image: an ordinary PNG is returned as it is, a crushed one
-    // decoded, a WebP one converted. Empty, with a reason, when that cannot be done.
+    // An ordinary PNG of the same image: an ordinary PNG is returned as it is (once checkPng
+    // found it whole), a crushed one decoded, a WebP one converted. Empty, with a reason, when
+    // that cannot be done.
     static QByteArray toPng(const QByteArray &bytes, QString *error = nullptr);
+
+    // True when an ordinary PNG is whole: IHDR first and within the limits, and image data that
+    // inflates to every row of the image with a known filter. Pixels are not looked at further.
+    static bool checkPng(const QByteArray &bytes, QString *error = nullptr);
 
     // Decodes a crushed PNG into an ordinary one: colour types 6 (RGBA) and 2 (RGB) at 8 bits,
     // interlaced or not, become non-interlaced RGBA or RGB with red first and straight alpha;

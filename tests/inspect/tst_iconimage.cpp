@@ -204,6 +204,27 @@ private Q_SLOTS:
         QCOMPARE(IconImage::toPng(bytes, &error), QByteArray());
         QVERIFY(!error.isEmpty());
     }
+
+    // What the png fuzz target found: an ordinary PNG that ends after its IHDR chunk was passed on
+    // as an icon; ordinary PNGs are now checked whole (and so is one whose rows name filter 7).
+    void fuzzFindings()
+    {
+        QString error;
+        QCOMPARE(
+            IconImage::toPng(QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAwAAAAMAYlQTg=="), &error), QByteArray());
+        QVERIFY(!error.isEmpty());
+        QByteArray body(2 * (1 + 2 * 3), '\0');
+        body[0] = 7;
+        QByteArray png = IconImage::writePng(2, 2, 3, QByteArray(12, '\x40'));
+        QVERIFY(IconImage::checkPng(png));
+        const qsizetype idat = png.indexOf("IDAT") - 4;
+        const QByteArray zipped = qCompress(body).mid(4);
+        png = png.left(idat) + QByteArray(4, '\0') + "IDAT" + zipped + QByteArray(4, '\0')
+            + QByteArray("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+        setLength(png, idat, quint32(zipped.size()));
+        QVERIFY(!IconImage::checkPng(png, &error));
+        QVERIFY(error.contains(u"filter"_s));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestIconImage)
