@@ -243,7 +243,8 @@ bool unfilterRow(int filter, uchar *row, const uchar *previous, qsizetype length
     }
 }
 
-// Undoes every row's filter of every pass, in place; the filter bytes stay where they are.
+// Undoes every row's filter of every pass, in place; each row's filter byte becomes 0 (none), so
+// the rows are valid PNG rows as they stand.
 bool unfilter(const ImageHeader &h, QByteArray &raw, QString *error)
 {
     const int bpp = qMax(1, channelsOf(h.colourType) * h.bitDepth / 8);
@@ -260,6 +261,7 @@ bool unfilter(const ImageHeader &h, QByteArray &raw, QString *error)
         for (quint32 y = 0; y < rows; ++y) {
             if (!unfilterRow(data[pos], data + pos + 1, previous, length, bpp))
                 return fail(error, u"an unknown row filter %1"_s.arg(data[pos]));
+            data[pos] = 0;
             previous = data + pos + 1;
             pos += 1 + length;
         }
@@ -304,7 +306,8 @@ void restoreColour(QByteArray &pixels, int channels)
     }
 }
 
-// A colour type that is not swapped nor premultiplied: the same rows with the zlib wrapper back.
+// A colour type that is not swapped nor premultiplied: the same (unfiltered) rows with the zlib
+// wrapper back.
 QByteArray rewrap(const Parsed &parsed, const QByteArray &raw)
 {
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
@@ -370,11 +373,11 @@ QByteArray IconImage::decodeCrushed(const QByteArray &bytes, QString *error)
         fail(error, u"image data that is cut off or corrupt"_s);
         return {};
     }
+    if (!unfilter(h, raw, error))
+        return {};
     const int channels = channelsOf(h.colourType);
     if (h.bitDepth != 8 || (channels != 3 && channels != 4))
         return rewrap(parsed, raw);
-    if (!unfilter(h, raw, error))
-        return {};
     QByteArray pixels = assemble(h, raw, channels);
     restoreColour(pixels, channels);
     return writePng(h.width, h.height, channels, pixels);

@@ -206,7 +206,7 @@ private Q_SLOTS:
     }
 
     // What the png fuzz target found: an ordinary PNG that ends after its IHDR chunk was passed on
-    // as an icon; ordinary PNGs are now checked whole (and so is one whose rows name filter 7).
+    // as an icon; ordinary PNGs are now checked whole (rows naming filter 7 refused too).
     void fuzzFindings()
     {
         QString error;
@@ -223,6 +223,21 @@ private Q_SLOTS:
             + QByteArray("\0\0\0\0IEND\xae\x42\x60\x82", 12);
         setLength(png, idat, quint32(zipped.size()));
         QVERIFY(!IconImage::checkPng(png, &error));
+        QVERIFY(error.contains(u"filter"_s));
+
+        // A crushed grey-and-alpha image (passed through without swapping) whose rows name filter
+        // 127 was passed on unchecked; it is refused now.
+        const QByteArray grey = QByteArray::fromBase64(
+            "iVBORw0KGgoAAAAEQ2dCSVAAIAIr1bN/AAAADUlIRFIAAAAJAAAACQgEAAABl5Y2hgAAAChJREFUY2CAAkYYgwlEMIMIFhBR79D/v/"
+            "FAIVya"
+            "gdFBwaMBrPDAgx0NIAxWLBgapkoAAAAoSURBVCxs7S0u7h7NzMzJ/f3749tgzaoM9xkyGD4y3GB4x/"
+            "CWAQtgZGMXkRIXE7a3AAAAKElEQVQT"
+            "dQkHcV693rOSSYpTQM1FRMQfhEFsZub/33/JML5l+f3t3s2bH58c2ZFoOAAAAChJREFUYnn78/"
+            "uz1U9u9mMYxswuLsXOZ2DGIWDpAKJBfBTv"
+            "ifCpmInxaVgL88mps5MAAAAoSURBVCqbcLMLSX/"
+            "9+e7p2893z7z6dOPom093ToG9zMfwhUGG4TmDFsNtBgMi19hXAAAAKElEQVSGa2AaxAeJ"
+            "w4Pm/c8vT7/8fPvow7cn159+vHf0wacHR+5+en78ybeP+DFBTgAAAARJREFUN0DyANHPKeAAAAAASUVORK5CYII=");
+        QCOMPARE(IconImage::toPng(grey, &error), QByteArray());
         QVERIFY(error.contains(u"filter"_s));
     }
 };
