@@ -59,32 +59,34 @@ QStringList namedByApplication(const QString &archivePath, const QString &applic
     return candidates;
 }
 
-// A decoded copy of a crushed icon in the work folder, made once per file version.
+// A decoded copy of a crushed icon in the work folder, made once per file version:
+// icon-cache/<hash of the archive's and the icon's paths>/<modification time>-<size>.png.
 QString decodedCopy(const QString &archivePath, const QString &source)
 {
     const QFileInfo info(source);
     const QString key = QString::fromLatin1(
         QCryptographicHash::hash((archivePath + QChar(0) + source).toUtf8(), QCryptographicHash::Sha1).toHex());
-    const QString name = u"%1-%2-%3.png"_s.arg(key).arg(info.lastModified().toMSecsSinceEpoch()).arg(info.size());
+    const QString name = u"%1-%2.png"_s.arg(info.lastModified().toMSecsSinceEpoch()).arg(info.size());
+    const QString relative = CacheSubfolder + u'/' + key + u'/' + name;
     QString error;
     const QString work = WorkFolder::ensure(&error);
     if (work.isEmpty())
         return {};
-    const QString folder = work + u'/' + CacheSubfolder;
+    const QString folder = work + u'/' + CacheSubfolder + u'/' + key;
     if (QFileInfo(folder + u'/' + name).isFile())
         return folder + u'/' + name;
     if (QFileInfo::exists(folder + u'/' + name + u".bad"_s))
         return {}; // this version was found undecodable before (and logged then)
 
-    for (const QString &old : QDir(folder).entryList({ key + u"-*"_s }, QDir::Files))
+    for (const QString &old : QDir(folder).entryList(QDir::Files)) // earlier versions of this icon
         QFile::remove(folder + u'/' + old);
     const QByteArray png = IconImage::decodeCrushed(readFile(source, IconImage::MaxEntryBytes), &error);
     if (png.isEmpty()) {
         qCWarning(lcInspect).noquote() << "Icon not shown:" << source << "-" << error;
-        ZipReader::writeFile(work, CacheSubfolder + u'/' + name + u".bad"_s, QByteArray(), nullptr);
+        ZipReader::writeFile(work, relative + u".bad"_s, QByteArray(), nullptr);
         return {};
     }
-    if (!ZipReader::writeFile(work, CacheSubfolder + u'/' + name, png, nullptr, &error)) {
+    if (!ZipReader::writeFile(work, relative, png, nullptr, &error)) {
         qCWarning(lcInspect).noquote() << "Icon not cached:" << error;
         return {};
     }

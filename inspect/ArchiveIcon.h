@@ -8,8 +8,8 @@
 // that the archive's own Info.plist names (ApplicationProperties → IconPaths, relative to
 // Products/); otherwise the rules of IconChoice inside the application folder. The largest by
 // pixel area wins. An ordinary PNG is shown where it lies; a crushed one is decoded once into the
-// work folder ("icon-cache/", named after the archive's path and the file's modification time
-// and size), so that rescans find the copy instead of decoding again.
+// work folder ("icon-cache/<hash of the archive's and the icon's paths>/<modification time>-<size>.png"),
+// so that rescans find the copy instead of decoding again; a newer version replaces the older.
 class ArchiveIcon final
 {
 public:

@@ -273,6 +273,7 @@ bool unfilter(const ImageHeader &h, QByteArray &raw, QString *error)
 QByteArray assemble(const ImageHeader &h, const QByteArray &raw, int channels)
 {
     QByteArray pixels(qsizetype(h.width) * h.height * channels, Qt::Uninitialized);
+    char *out = pixels.data();
     const auto passes = h.interlace ? QList<Pass>(Adam7.begin(), Adam7.end()) : QList<Pass> { Whole };
     qsizetype pos = 0;
     for (const Pass &p : passes) {
@@ -282,9 +283,14 @@ QByteArray assemble(const ImageHeader &h, const QByteArray &raw, int channels)
             continue;
         for (quint32 y = 0; y < rows; ++y) {
             const char *row = raw.constData() + pos + 1;
-            char *target = pixels.data() + (qsizetype(p.y0 + y * p.dy) * h.width) * channels;
-            for (quint32 x = 0; x < w; ++x)
-                std::memcpy(target + qsizetype(p.x0 + x * p.dx) * channels, row + qsizetype(x) * channels, channels);
+            char *target = out + (qsizetype(p.y0 + y * p.dy) * h.width) * channels;
+            if (p.dx == 1) {
+                std::memcpy(target, row, size_t(w) * size_t(channels)); // a whole row at once
+            } else {
+                for (quint32 x = 0; x < w; ++x)
+                    std::memcpy(target + qsizetype(p.x0 + x * p.dx) * channels, row + qsizetype(x) * channels,
+                        size_t(channels));
+            }
             pos += 1 + qsizetype(w) * channels;
         }
     }
@@ -301,6 +307,8 @@ void restoreColour(QByteArray &pixels, int channels)
         if (channels != 4)
             continue;
         const unsigned alpha = p[3];
+        if (alpha == 255)
+            continue;
         for (int c = 0; c < 3; ++c)
             p[c] = alpha == 0 ? 0 : uchar(qMin(255u, (p[c] * 255u + alpha / 2) / alpha));
     }
@@ -323,7 +331,7 @@ QByteArray rewrap(const Parsed &parsed, const QByteArray &raw)
     uLongf size = compressBound(uLong(raw.size()));
     QByteArray compressed(qsizetype(size), Qt::Uninitialized);
     if (compress2(reinterpret_cast<Bytef *>(compressed.data()), &size, reinterpret_cast<const Bytef *>(raw.constData()),
-            uLong(raw.size()), Z_DEFAULT_COMPRESSION)
+            uLong(raw.size()), Z_BEST_SPEED)
         != Z_OK)
         return {};
     compressed.truncate(qsizetype(size));

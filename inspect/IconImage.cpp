@@ -109,7 +109,7 @@ QByteArray IconImage::writePng(quint32 width, quint32 height, int channels, cons
     uLongf compressedSize = compressBound(uLong(raw.size()));
     QByteArray compressed(qsizetype(compressedSize), Qt::Uninitialized);
     if (compress2(reinterpret_cast<Bytef *>(compressed.data()), &compressedSize,
-            reinterpret_cast<const Bytef *>(raw.constData()), uLong(raw.size()), Z_DEFAULT_COMPRESSION)
+            reinterpret_cast<const Bytef *>(raw.constData()), uLong(raw.size()), Z_BEST_SPEED)
         != Z_OK)
         return {};
     compressed.truncate(qsizetype(compressedSize));
