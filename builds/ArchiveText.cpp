@@ -30,6 +30,8 @@ QPixmap ArchiveText::icon(const QDArchiveModel &archive, int size)
     QPixmap pixmap;
     if (hasOwnIcon(archive))
         pixmap.load(*archive.iconPath());
+    // Qt reads "@2x"/"@3x" in a file name as a pixel ratio, which would shrink the icon.
+    pixmap.setDevicePixelRatio(1.0);
     if (pixmap.isNull())
         pixmap.load(u":/images/DefaultIcon.png"_s);
     return pixmap.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);

@@ -314,6 +314,8 @@ void QDWelcomeViewController::notificateNewArchive()
     notification.title = ArchiveText::title(*m_newestArchive);
     notification.informativeText = m_newestArchive->identifier().value_or(QString());
     notification.actionButtonTitle = u"上传"_s;
+    if (ArchiveText::hasOwnIcon(*m_newestArchive))
+        notification.imagePath = *m_newestArchive->iconPath();
     ++m_notificationCount;
     if (m_shell && m_shell->notificationCenter())
         m_shell->notificationCenter()->deliverNotification(notification);

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSaveFile>
 
 #include <optional>
 #include <unistd.h>
@@ -86,22 +87,38 @@ bool PackageCommands::checkReadableFile(Console &console, const QString &path)
 
 // ---- inspect ----
 
+bool PackageCommands::writeIcon(Console &console, const QString &path, const QByteArray &png)
+{
+    if (png.isEmpty()) {
+        console.note(u"安装包中没有可显示的图标，未写入“%1”"_s.arg(path));
+        return true;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
+        console.error(u"无法写入图标“%1”：%2"_s.arg(path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
 QString PackageCommands::inspectHelp()
 {
-    return u"用法：quillo inspect 安装包 [--json]\n"
+    return u"用法：quillo inspect 安装包 [--json] [--icon 文件]\n"
            "\n"
            "读出 .ipa 或 .apk 的应用信息：名称、标识、版本和构建号、大小、日期。\n"
-           ".ipa 读取其中的 Info.plist，.apk 由 aapt 读取。不写入任何文件。\n"
+           ".ipa 读取其中的 Info.plist，.apk 由 aapt 读取。除 --icon 指定的文件外不写入任何文件。\n"
            "\n"
-           "  --json   以一个 JSON 对象输出：platform、appType（1 iOS，2 Android）、\n"
-           "           appName、packageName、appVersion、appBuild、fileSize、createdDate、iconPath、hasIcon\n"
+           "  --json        以一个 JSON 对象输出：platform、appType（1 iOS，2 Android）、\n"
+           "                appName、packageName、appVersion、appBuild、fileSize、createdDate、iconPath、hasIcon\n"
+           "  --icon 文件   把应用图标按原尺寸写成普通 PNG 文件（已有的文件会被替换）；\n"
+           "                安装包没有可显示的图标时不写文件，退出码仍为 0\n"
            "\n"
            "退出码：0 成功，1 缺少 aapt，4 安装包不存在、无法读取或不是可识别的安装包。\n"_s;
 }
 
 int PackageCommands::inspect(Console &console, const QStringList &arguments)
 {
-    ArgParser parser({ { u"json"_s, false, {} } });
+    ArgParser parser({ { u"json"_s, false, {} }, { u"icon"_s, true, {} } });
     int status = 0;
     if (!CommandSupport::parse(console, parser, arguments, u"inspect"_s, inspectHelp(), &status)
         || !CommandSupport::expectPositional(console, parser, u"inspect"_s, 1, u"安装包"_s, &status))
@@ -126,6 +143,8 @@ int PackageCommands::inspect(Console &console, const QStringList &arguments)
         return ExitCode::BadPackage;
     }
 
+    if (parser.isSet(u"icon"_s) && !writeIcon(console, parser.value(u"icon"_s), identity.icon))
+        return ExitCode::Failure;
     const QVariantMap &record = identity.appInfo;
     if (parser.isSet(u"json"_s)) {
         QJsonObject object { { u"platform"_s, identity.appType == 1 ? u"ios"_s : u"android"_s },

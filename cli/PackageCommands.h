@@ -20,4 +20,6 @@ public:
 
     // False, with the error printed, when path is not a readable regular file.
     static bool checkReadableFile(Console &console, const QString &path);
+    // Writes the icon of inspect --icon; nothing (and a note) for an empty one.
+    static bool writeIcon(Console &console, const QString &path, const QByteArray &png);
 };

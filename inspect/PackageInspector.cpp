@@ -4,6 +4,8 @@
 #include "app/DataCheck.h"
 #include "app/WorkFolder.h"
 #include "inspect/AaptRun.h"
+#include "inspect/IconChoice.h"
+#include "inspect/IconImage.h"
 #include "inspect/Logging.h"
 #include "inspect/PackageRecord.h"
 #include "inspect/PropertyList.h"
@@ -16,6 +18,7 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <limits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -82,13 +85,43 @@ struct IpaContents
     bool opened = false;
     QString appFolder;
     std::optional<QVariantMap> info;
-    QByteArray icon;
+    QString iconFile; // relative to the application folder; empty without a usable icon
+    QByteArray icon; // an ordinary PNG
     QString error;
 };
 
-// Reads the chosen application's Info.plist; with unpackTo set, its Info.plist and Icon.png are
-// written there too (replacing what an earlier package left at those two paths).
-IpaContents readIpa(const QString &path, const QString &unpackTo, QStringList *written, bool wantIcon)
+// The application folder's icon, chosen among its entries and converted into an ordinary PNG;
+// empty (after one log line) when there is none that can be shown.
+IconChoice::Choice chooseIpaIcon(ZipReader &zip, const QString &appFolder, const QVariantMap &info, QByteArray *png)
+{
+    const QString prefix = u"Payload/"_s + appFolder + u'/';
+    QStringList files;
+    for (const ZipEntry &entry : zip.entries()) {
+        if (entry.isSafe && !entry.isDirectory && entry.path.startsWith(prefix))
+            files.append(entry.path.mid(prefix.size()));
+    }
+    const std::optional<IconChoice::Choice> choice = IconChoice::choose(
+        IconChoice::ipaCandidates(info, files),
+        [&](const QString &file) {
+            const ZipEntry *entry = zip.entry(prefix + file);
+            return entry ? qint64(qMin<quint64>(entry->size, quint64(std::numeric_limits<qint64>::max()))) : -1;
+        },
+        [&](const QString &file) { return zip.readEntryHead(prefix + file, IconImage::HeaderBytes); });
+    if (!choice)
+        return {};
+    QString error;
+    const QByteArray bytes = zip.readEntry(prefix + choice->file, IconImage::MaxEntryBytes);
+    *png = IconImage::toPng(bytes, &error);
+    if (png->isEmpty()) {
+        qCWarning(lcInspect).noquote() << "Icon not shown:" << choice->file << "-" << error;
+        return {};
+    }
+    return *choice;
+}
+
+// Reads the chosen application's Info.plist and icon; with unpackTo set, its Info.plist and the
+// icon as an ordinary PNG are written there too (replacing what an earlier package left there).
+IpaContents readIpa(const QString &path, const QString &unpackTo, QStringList *written)
 {
     IpaContents contents;
     ZipReader zip;
@@ -103,56 +136,79 @@ IpaContents readIpa(const QString &path, const QString &unpackTo, QStringList *w
         contents.error = u"no application folder below Payload"_s;
         return contents;
     }
-    const QString plistEntry = u"Payload/"_s + contents.appFolder + u"/Info.plist"_s;
-    const QString iconEntry = u"Payload/"_s + contents.appFolder + u"/Icon.png"_s;
-    if (!unpackTo.isEmpty()) {
-        for (const QString &name : {plistEntry, iconEntry}) {
-            removeStaleFile(unpackTo, name);
-            const ZipEntry *entry = zip.entry(name);
-            if (entry && !entry->isDirectory) {
-                zip.extractEntry(name, unpackTo, true, PackageInspector::MaxUnpackedEntryBytes);
-                if (written)
-                    *written += zip.writtenPaths();
-            }
-        }
-    }
+    const QString appEntry = u"Payload/"_s + contents.appFolder + u'/';
     // The record is read from the package itself, never from the unpacked copy: the work folder
     // is shared by every process of the user, and another inspection (the desktop program's, or
     // a quillo command's) may replace or remove that copy at any moment.
     bool ok = false;
-    const QByteArray bytes = zip.readEntry(plistEntry, PropertyList::DefaultMaxBytes, &ok);
+    const QByteArray bytes = zip.readEntry(appEntry + u"Info.plist"_s, PropertyList::DefaultMaxBytes, &ok);
     if (ok)
         contents.info = PropertyList::dictionaryFromData(bytes, &contents.error);
     else
         contents.error = zip.errorString();
-    if (wantIcon)
-        contents.icon = zip.readEntry(iconEntry, PackageInspector::MaxUnpackedEntryBytes);
-    return contents;
-}
+    contents.iconFile = chooseIpaIcon(zip, contents.appFolder, contents.info.value_or(QVariantMap()), &contents.icon).file;
 
-// Writes the icon entry that badging names below unpackTo (replacing a stale file there).
-void unpackApkIcon(const QString &packagePath, const QString &icon, const QString &unpackTo, QStringList *written,
-                   QByteArray *bytes)
-{
-    if (icon.isEmpty())
-        return;
-    ZipReader zip;
-    if (!zip.UnzipOpenFile(packagePath)) {
-        qCWarning(lcInspect).noquote() << "Cannot read package" << packagePath << "-" << zip.errorString();
-        return;
-    }
-    // The exported package lives in the same folder under a name ending in ".ipa"; never replace one.
-    if (!unpackTo.isEmpty() && !icon.endsWith(u".ipa"_s, Qt::CaseInsensitive)) {
-        removeStaleFile(unpackTo, icon);
-        const ZipEntry *entry = zip.entry(icon);
-        if (entry && !entry->isDirectory) {
-            zip.extractEntry(icon, unpackTo, true, PackageInspector::MaxUnpackedEntryBytes);
+    if (!unpackTo.isEmpty()) {
+        removeStaleFile(unpackTo, appEntry + u"Info.plist"_s);
+        removeStaleFile(unpackTo, appEntry + u"Icon.png"_s);
+        const ZipEntry *plist = zip.entry(appEntry + u"Info.plist"_s);
+        if (plist && !plist->isDirectory) {
+            zip.extractEntry(appEntry + u"Info.plist"_s, unpackTo, true, PackageInspector::MaxUnpackedEntryBytes);
             if (written)
                 *written += zip.writtenPaths();
         }
+        QString error;
+        if (!contents.iconFile.isEmpty()
+            && !ZipReader::writeFile(unpackTo, appEntry + contents.iconFile, contents.icon, written, &error)) {
+            qCWarning(lcInspect).noquote() << "Cannot write the icon" << error;
+            contents.iconFile.clear();
+        }
     }
-    if (bytes)
-        *bytes = zip.readEntry(icon, PackageInspector::MaxUnpackedEntryBytes);
+    return contents;
+}
+
+// Writes the icon entry chosen from badging and the package's entries below unpackTo (replacing
+// a stale file there); *bytes gets it as an ordinary PNG. Returns the entry, or "" with none.
+QString unpackApkIcon(const QString &packagePath, const QString &badging, const QString &unpackTo, QStringList *written,
+                      QByteArray *bytes)
+{
+    ZipReader zip;
+    if (packagePath.isEmpty() || !zip.UnzipOpenFile(packagePath)) {
+        if (!packagePath.isEmpty())
+            qCWarning(lcInspect).noquote() << "Cannot read package" << packagePath << "-" << zip.errorString();
+        return {};
+    }
+    QStringList entries;
+    for (const ZipEntry &entry : zip.entries()) {
+        if (entry.isSafe && !entry.isDirectory)
+            entries.append(entry.path);
+    }
+    bool sameName = false;
+    const QStringList candidates = IconChoice::apkCandidates(badging, entries, &sameName);
+    const std::optional<IconChoice::Choice> choice = IconChoice::choose(
+        candidates,
+        [&](const QString &file) {
+            const ZipEntry *entry = zip.entry(file);
+            return entry ? qint64(qMin<quint64>(entry->size, quint64(std::numeric_limits<qint64>::max()))) : -1;
+        },
+        [&](const QString &file) { return zip.readEntryHead(file, IconImage::HeaderBytes); }, !sameName);
+    // The exported package lives in the same folder under a name ending in ".ipa"; never replace one.
+    if (!choice || choice->file.endsWith(u".ipa"_s, Qt::CaseInsensitive))
+        return {};
+    if (!unpackTo.isEmpty()) {
+        removeStaleFile(unpackTo, choice->file);
+        if (!zip.extractEntry(choice->file, unpackTo, true, IconImage::MaxEntryBytes))
+            return {};
+        if (written)
+            *written += zip.writtenPaths();
+    }
+    if (bytes) {
+        QString error;
+        *bytes = IconImage::toPng(zip.readEntry(choice->file, IconImage::MaxEntryBytes), &error);
+        if (bytes->isEmpty())
+            qCWarning(lcInspect).noquote() << "Icon not converted:" << choice->file << "-" << error;
+    }
+    return choice->file;
 }
 
 // Strict UTF-8: output that is not valid UTF-8 is not badging.
@@ -196,9 +252,9 @@ void PackageInspector::ParseIPA(const QString &path)
 
     const QString folder = unpackFolder();
     m_unpackRoot = folder;
-    const IpaContents contents = readIpa(path, folder, &m_unpacked, false);
+    const IpaContents contents = readIpa(path, folder, &m_unpacked);
     PackageRecord::fillIpaRecord(m_delegate->appInfo(), contents.info, contents.appFolder, path,
-                                 folder.isEmpty() ? WorkFolder::path() : folder);
+                                 folder.isEmpty() ? WorkFolder::path() : folder, contents.iconFile);
     m_delegate->prepareUpload(u"ios"_s);
 }
 
@@ -255,9 +311,9 @@ void PackageInspector::parseBadgingInfo(const QString &info)
     removeUnpacked();
     const QString folder = unpackFolder();
     m_unpackRoot = folder;
-    unpackApkIcon(m_packagePath, PackageRecord::apkIconEntry(info), folder, &m_unpacked, nullptr);
+    const QString icon = unpackApkIcon(m_packagePath, info, folder, &m_unpacked, nullptr);
     PackageRecord::fillApkRecord(m_delegate->appInfo(), info, m_packagePath,
-                                 folder.isEmpty() ? WorkFolder::path() : folder);
+                                 folder.isEmpty() ? WorkFolder::path() : folder, icon);
     m_delegate->prepareUpload(u"android"_s);
 }
 
@@ -297,8 +353,9 @@ PackageInspector::Identity PackageInspector::inspect(const QString &path, int ap
     QStringList written;
 
     if (appType == 1) {
-        const IpaContents contents = readIpa(path, unpackFolder.isEmpty() ? QString() : recordFolder, &written, true);
-        PackageRecord::fillIpaRecord(identity.appInfo, contents.info, contents.appFolder, path, recordFolder);
+        const IpaContents contents = readIpa(path, unpackFolder.isEmpty() ? QString() : recordFolder, &written);
+        PackageRecord::fillIpaRecord(identity.appInfo, contents.info, contents.appFolder, path, recordFolder,
+                                     contents.iconFile);
         identity.ok = contents.info.has_value();
         identity.icon = contents.icon;
         identity.error = contents.error;
@@ -322,9 +379,9 @@ PackageInspector::Identity PackageInspector::inspect(const QString &path, int ap
         identity.error = text ? u"aapt printed nothing"_s : u"aapt output is not UTF-8"_s;
         return identity;
     }
-    unpackApkIcon(path, PackageRecord::apkIconEntry(*text), unpackFolder.isEmpty() ? QString() : recordFolder,
-                  &written, &identity.icon);
-    PackageRecord::fillApkRecord(identity.appInfo, *text, path, recordFolder);
+    const QString icon = unpackApkIcon(path, *text, unpackFolder.isEmpty() ? QString() : recordFolder, &written,
+                                       &identity.icon);
+    PackageRecord::fillApkRecord(identity.appInfo, *text, path, recordFolder, icon);
     identity.ok = true;
     return identity;
 }

@@ -14,9 +14,10 @@
 // owner's prepare step (see InspectionDelegate).
 //
 // Packages are never unpacked whole: only what the record needs is written into the private work
-// folder (WorkFolder), in the layout the record names — Payload/<app>.app/Info.plist and Icon.png
-// of an .ipa, the icon entry named by aapt for an .apk — and removeUnpacked() takes away exactly
-// those files and the folders made for them. Unsafe entries are never written (see ZipReader).
+// folder (WorkFolder), in the layout the record names — Payload/<app>.app/Info.plist and the icon
+// of an .ipa (decoded into an ordinary PNG when crushed), the icon entry of an .apk — and
+// removeUnpacked() takes away exactly those files and the folders made for them. Which icon:
+// see IconChoice. Unsafe entries are never written (see ZipReader).
 //
 //     class UploadController : public QObject, public InspectionDelegate {
 //         PackageInspector m_inspector{this, this};   // delegate, parent
@@ -69,7 +70,9 @@ public:
         bool ok = false;
         int appType = 0; // 1 iOS, 2 Android, 0 unknown
         QVariantMap appInfo; // the seven record keys, as the delegate would get them
-        QByteArray icon; // the icon entry's bytes, when the package has it (at most MaxUnpackedEntryBytes)
+        // The icon the record names, as an ordinary PNG (a crushed or WebP icon converted); empty
+        // when the package has none that can be shown.
+        QByteArray icon;
         std::optional<InspectionFailure> failure; // set for an .apk that aapt could not describe
         QString error; // why not ok, for the log
     };

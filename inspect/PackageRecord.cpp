@@ -45,7 +45,8 @@ QString PackageRecord::applicationFolder(const QList<ZipEntry> &entries)
 }
 
 void PackageRecord::fillIpaRecord(QVariantMap &record, const std::optional<QVariantMap> &info,
-                                  const QString &appFolder, const QString &packagePath, const QString &workFolder)
+                                  const QString &appFolder, const QString &packagePath, const QString &workFolder,
+                                  const QString &iconFile)
 {
     const QVariantMap plist = info.value_or(QVariantMap());
     record.clear();
@@ -62,7 +63,8 @@ void PackageRecord::fillIpaRecord(QVariantMap &record, const std::optional<QVari
     else if (bundleName.metaType() == QMetaType::fromType<QString>())
         appName = bundleName.toString();
     record.insert(u"appName"_s, appName);
-    record.insert(u"iconPath"_s, QString(workFolder + u"/Payload/"_s + appFolder + u"/Icon.png"_s));
+    record.insert(u"iconPath"_s, QString(workFolder + u"/Payload/"_s + appFolder + u'/'
+                                         + (iconFile.isEmpty() ? u"Icon.png"_s : iconFile)));
 }
 
 std::optional<QString> PackageRecord::getAPKPropertyWithInfo(const QString &info, const QString &pattern)
@@ -84,14 +86,14 @@ QString PackageRecord::apkIconEntry(const QString &badging)
 }
 
 void PackageRecord::fillApkRecord(QVariantMap &record, const QString &badging, const QString &packagePath,
-                                  const QString &workFolder)
+                                  const QString &workFolder, const QString &iconEntry)
 {
     record.clear();
     record.insert(u"packageName"_s, getAPKPropertyWithInfo(badging, PackageNamePattern).value_or(u""_s));
     record.insert(u"appVersion"_s, getAPKPropertyWithInfo(badging, VersionNamePattern).value_or(u""_s));
     record.insert(u"appBuild"_s, getAPKPropertyWithInfo(badging, VersionCodePattern).value_or(u""_s));
     record.insert(u"appName"_s, getAPKPropertyWithInfo(badging, LabelPattern).value_or(u""_s));
-    const QString icon = apkIconEntry(badging);
+    const QString icon = iconEntry.isEmpty() ? apkIconEntry(badging) : iconEntry;
     record.insert(u"iconPath"_s, icon.isEmpty() ? QString(u""_s) : QString(workFolder + u'/' + icon));
     record.insert(u"fileSize"_s, PackageFormat::fileSizeOf(packagePath));
     record.insert(u"createdDate"_s, PackageFormat::createdDateOf(packagePath));

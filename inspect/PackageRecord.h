@@ -19,10 +19,12 @@ public:
     static QString applicationFolder(const QList<ZipEntry> &entries);
 
     // Empties record, then writes fileSize, createdDate, packageName, appVersion, appBuild, appName
-    // and iconPath ("<workFolder>/Payload/<appFolder>/Icon.png"). info is the Info.plist (nothing
-    // when none could be read); identity values that are not usable strings give "".
+    // and iconPath ("<workFolder>/Payload/<appFolder>/<iconFile>", iconFile "Icon.png" when empty).
+    // info is the Info.plist (nothing when none could be read); identity values that are not
+    // usable strings give "".
     static void fillIpaRecord(QVariantMap &record, const std::optional<QVariantMap> &info, const QString &appFolder,
-                              const QString &packagePath, const QString &workFolder);
+                              const QString &packagePath, const QString &workFolder,
+                              const QString &iconFile = QString());
 
     // Capture group 1 of the first match of pattern in info ("." does not cross line ends, case
     // matters); nothing when there is no match or the pattern is invalid.
@@ -33,9 +35,10 @@ public:
     static QString apkIconEntry(const QString &badging);
 
     // Empties record, then writes packageName, appVersion, appBuild, appName (each "" without a
-    // match), iconPath ("<workFolder>/<icon entry>", or "" as for apkIconEntry), fileSize and createdDate.
+    // match), iconPath ("<workFolder>/<iconEntry>"; with iconEntry empty the entry of
+    // apkIconEntry, or "" as it gives), fileSize and createdDate.
     static void fillApkRecord(QVariantMap &record, const QString &badging, const QString &packagePath,
-                              const QString &workFolder);
+                              const QString &workFolder, const QString &iconEntry = QString());
 
     static const QString PackageNamePattern; // "package.*?name='(.*?)'"
     static const QString VersionNamePattern; // "versionName='(.*?)'"

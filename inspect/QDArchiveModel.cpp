@@ -1,5 +1,6 @@
 #include "inspect/QDArchiveModel.h"
 
+#include "inspect/ArchiveIcon.h"
 #include "inspect/Logging.h"
 #include "inspect/PropertyList.h"
 
@@ -121,10 +122,14 @@ QString QDArchiveModel::applicationPath() const
 
 std::optional<QString> QDArchiveModel::iconPath() const
 {
+    if (m_iconPath)
+        return m_iconPath;
     const QString application = applicationPath();
     if (application.isEmpty())
         return std::nullopt;
-    return application + u"/Icon.png"_s;
+    const QString found = ArchiveIcon::find(m_archivePath, *m_packageName);
+    m_iconPath = found.isEmpty() ? application + u"/Icon.png"_s : found;
+    return m_iconPath;
 }
 
 QString QDArchiveModel::infoPlistPath() const

@@ -6,7 +6,7 @@
 #include <optional>
 
 // One archived build: a folder holding Products/Applications/<name>.app with the application's
-// Info.plist, Icon.png and embedded.mobileprovision. Set archivePath once; the other values are
+// Info.plist, its icons and embedded.mobileprovision. Set archivePath once; the other values are
 // derived from the disk on first use.
 //
 // A value that was found is kept for the model's life (later reads do not touch the disk, even if
@@ -28,8 +28,10 @@ public:
     // Name of the application folder: the last entry of "<archive>/Products/Applications", in name
     // order, whose name contains ".app" anywhere (so "My.apple" counts).
     std::optional<QString> packageName() const;
-    // "<archive>/Products/Applications/<packageName>/Icon.png"; the file need not exist.
-    // Nothing while there is no application folder.
+    // The file showing the application's icon (see ArchiveIcon: Icon.png, the icons the archive's
+    // or the application's Info.plist names, a decoded copy of a crushed one in the work folder);
+    // "<archive>/Products/Applications/<packageName>/Icon.png", which need not exist, when there is
+    // none. Nothing while there is no application folder. Kept once found.
     std::optional<QString> iconPath() const;
     // CFBundleIdentifier, CFBundleShortVersionString, CFBundleVersion of the application's Info.plist
     // (XML or binary). A value that is not a string counts as absent.
@@ -62,5 +64,6 @@ private:
     mutable std::optional<QString> m_version;
     mutable std::optional<QString> m_build;
     mutable std::optional<QString> m_appName;
+    mutable std::optional<QString> m_iconPath;
     mutable QDateTime m_lastModified;
 };

@@ -79,6 +79,57 @@ bool writeAll(int fd, const char *data, qsizetype size)
     return true;
 }
 
+// Opens (making them as needed) the folders on the way below an open root, never following a
+// link; returns the innermost one, or -1 with the reason. Folders made are appended to *made.
+int openFolders(int rootFd, const QString &root, const QStringList &folders, QStringList *made, QString *error)
+{
+    FileDescriptor folder(::dup(rootFd));
+    if (folder.get() < 0) {
+        *error = systemError(errno);
+        return -1;
+    }
+    QString current = root;
+    for (const QString &component : folders) {
+        const QByteArray native = QFile::encodeName(component);
+        current += u'/' + component;
+        if (::mkdirat(folder.get(), native.constData(), 0755) == 0)
+            made->append(current);
+        else if (errno != EEXIST) {
+            *error = systemError(errno);
+            return -1;
+        }
+        // O_NOFOLLOW: a link on the way (planted or left over) is never followed out of the folder.
+        const int next = ::openat(folder.get(), native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            *error = u"%1 is not a folder: %2"_s.arg(current, systemError(errno));
+            return -1;
+        }
+        folder.reset(next);
+    }
+    return folder.release();
+}
+
+// Makes name anew in an open folder: whatever is there (a file, a link) is removed first, so
+// nothing is written through a link or a hard link. -1 with the reason when that cannot be done.
+int createFresh(int folderFd, const QByteArray &name, QString *error)
+{
+    struct stat st {};
+    if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            *error = u"a folder of that name is in the way"_s;
+            return -1;
+        }
+        if (::unlinkat(folderFd, name.constData(), 0) != 0) {
+            *error = systemError(errno);
+            return -1;
+        }
+    }
+    const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        *error = systemError(errno);
+    return fd;
+}
+
 } // namespace
 
 ZipReader::ZipReader() = default;
@@ -267,42 +318,20 @@ bool ZipReader::writeEntry(const ZipEntry &entry, int rootFd, const QString &roo
 
     QStringList folders = entry.path.split(u'/');
     const QString fileName = entry.isDirectory ? QString() : folders.takeLast();
-
-    FileDescriptor folder(::dup(rootFd));
+    QString error;
+    const FileDescriptor folder(openFolders(rootFd, root, folders, &m_written, &error));
     if (folder.get() < 0)
-        return fail(systemError(errno));
-    QString current = root;
-    for (const QString &component : std::as_const(folders)) {
-        const QByteArray native = QFile::encodeName(component);
-        current += u'/' + component;
-        if (::mkdirat(folder.get(), native.constData(), 0755) == 0)
-            m_written.append(current);
-        else if (errno != EEXIST)
-            return fail(systemError(errno));
-        // O_NOFOLLOW: a link on the way (planted or left over) is never followed out of the folder.
-        const int next = ::openat(folder.get(), native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0)
-            return fail(u"%1 is not a folder: %2"_s.arg(current, systemError(errno)));
-        folder.reset(next);
-    }
+        return fail(error);
     if (entry.isDirectory)
         return true;
 
     const QByteArray native = QFile::encodeName(fileName);
     struct stat st {};
-    if (::fstatat(folder.get(), native.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!overWrite)
-            return true;
-        if (S_ISDIR(st.st_mode))
-            return fail(u"a folder of that name is in the way"_s);
-        // Replace rather than truncate: a link or a hard link in its place is never written through.
-        if (::unlinkat(folder.get(), native.constData(), 0) != 0)
-            return fail(systemError(errno));
-    }
-    FileDescriptor file(
-        ::openat(folder.get(), native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!overWrite && ::fstatat(folder.get(), native.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return true;
+    FileDescriptor file(createFresh(folder.get(), native, &error));
     if (file.get() < 0)
-        return fail(systemError(errno));
+        return fail(error);
     const bool copied = copyData(entry, file.get(), maxBytes);
     const int closeResult = ::close(file.release());
     if (!copied || closeResult != 0) {
@@ -310,8 +339,75 @@ bool ZipReader::writeEntry(const ZipEntry &entry, int rootFd, const QString &roo
         ::unlinkat(folder.get(), native.constData(), 0);
         return fail(why);
     }
-    m_written.append(current + u'/' + fileName);
+    m_written.append(QString(folders.isEmpty() ? root : root + u'/' + folders.join(u'/')) + u'/' + fileName);
     return true;
+}
+
+bool ZipReader::writeFile(const QString &destination, const QString &relative, const QByteArray &bytes,
+                          QStringList *written, QString *error)
+{
+    QString why;
+    QStringList made;
+    auto done = [&](bool ok) {
+        if (written)
+            *written += made;
+        if (!ok && error)
+            *error = u"%1: %2"_s.arg(relative, why);
+        return ok;
+    };
+    QStringList folders = safePath(relative, &why).split(u'/', Qt::SkipEmptyParts);
+    if (folders.isEmpty())
+        return done(false);
+    const QString fileName = folders.takeLast();
+    QDir().mkpath(destination);
+    const FileDescriptor root(::open(QFile::encodeName(destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.get() < 0) {
+        why = systemError(errno);
+        return done(false);
+    }
+    const QString rootPath = QDir::cleanPath(QDir(destination).absolutePath());
+    const FileDescriptor folder(openFolders(root.get(), rootPath, folders, &made, &why));
+    if (folder.get() < 0)
+        return done(false);
+    const QByteArray native = QFile::encodeName(fileName);
+    FileDescriptor file(createFresh(folder.get(), native, &why));
+    if (file.get() < 0)
+        return done(false);
+    const bool ok = writeAll(file.get(), bytes.constData(), bytes.size());
+    if (!ok)
+        why = systemError(errno);
+    if (::close(file.release()) != 0 || !ok) {
+        why = ok ? systemError(errno) : why;
+        ::unlinkat(folder.get(), native.constData(), 0);
+        return done(false);
+    }
+    made.append(QString(folders.isEmpty() ? rootPath : rootPath + u'/' + folders.join(u'/')) + u'/' + fileName);
+    return done(true);
+}
+
+QByteArray ZipReader::readEntryHead(const QString &path, qint64 count)
+{
+    const ZipEntry *found = entry(path);
+    if (!found || found->isDirectory || count <= 0) {
+        m_error = u"no file entry %1"_s.arg(path);
+        return {};
+    }
+    zip_file_t *file = zip_fopen_index(m_zip, found->index, 0);
+    if (!file) {
+        m_error = QString::fromUtf8(zip_strerror(m_zip));
+        return {};
+    }
+    QByteArray head(count, Qt::Uninitialized);
+    qint64 total = 0;
+    while (total < count) {
+        const zip_int64_t n = zip_fread(file, head.data() + total, zip_uint64_t(count - total));
+        if (n <= 0)
+            break;
+        total += n;
+    }
+    zip_fclose(file);
+    head.truncate(total);
+    return head;
 }
 
 bool ZipReader::copyData(const ZipEntry &entry, int fd, quint64 maxBytes)

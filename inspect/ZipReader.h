@@ -69,6 +69,17 @@ public:
     // An entry's bytes; empty with *ok false when missing, a folder, unsafe, larger than maxBytes or corrupt.
     QByteArray readEntry(const QString &path, quint64 maxBytes, bool *ok = nullptr);
 
+    // The first count bytes of an entry (fewer when it is shorter), without reading the rest;
+    // empty when it is missing, a folder or unreadable.
+    QByteArray readEntryHead(const QString &path, qint64 count);
+
+    // Writes bytes as destination/relative the way an entry is written: folders on the way are
+    // made and opened without following links, whatever stands at the file's place is replaced,
+    // mode 0644. relative is judged as safePath judges entry names. Files and folders made are
+    // appended to *written (absolute); false with the reason when nothing was written.
+    static bool writeFile(const QString &destination, const QString &relative, const QByteArray &bytes,
+                          QStringList *written, QString *error = nullptr);
+
     // Absolute paths of the files written and the folders created by the last UnzipFileTo or
     // extractEntry, in the order they were made. Files kept because overWrite was off are not listed.
     const QStringList &writtenPaths() const { return m_written; }

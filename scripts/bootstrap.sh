@@ -8,6 +8,8 @@ packages=(
     cmake ninja-build g++ pkg-config file ccache
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-qpa-plugins libgl-dev libxkbcommon-dev
     libplist-dev libzip-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
+    libwebp-dev                  # WebP icons of Android packages, converted to PNG by the core
+    qt6-image-formats-plugins    # shows WebP icons in the desktop program
     # tools the program runs, and the real tools the tests make their fixtures with
     aapt android-framework-res libimobiledevice-utils libplist-utils zip unzip openssl curl sqlite3
     qrencode    # the QR code tests compare the page's code with the reference encoder's
@@ -15,6 +17,7 @@ packages=(
     xdg-utils   # xdg-open, which opens addresses in the browser (quillo --open, the desktop's URL handler)
     git bc      # the layout check lists the sources with git; the server's memory benchmark computes with bc
     jq yq       # the CI examples in docs/ci parse quillo's JSON with jq; their test reads the YAML with yq
+    webp pngcheck  # WebP icon fixtures (cwebp); an independent check of the PNGs the icon decoder writes
     # desktop tests and screenshots: virtual display, session bus, notification service, tray host
     xvfb xauth dbus dbus-x11 notification-daemon xdotool imagemagick trayer fonts-wqy-microhei
     # proxy tests (a real proxy; the desktop's proxy settings as GNOME keeps them), fuzzing, sanitizers

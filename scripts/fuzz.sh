@@ -4,7 +4,7 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     (default 300 seconds each, every target)
 #   scripts/fuzz.sh --list
 #
-# Targets: propertylist profile zip reply badging devicelog multipart.
+# Targets: propertylist profile zip reply badging devicelog multipart png.
 # Build folder: ${QUILLO_FUZZ_BUILD_DIR:-build-fuzz}. Below it, in fuzz/:
 #   seeds/<target>     made once by the real tools (zip, plistutil, openssl, aapt, gzip, iconv)
 #                      through the scripts in tests/fixtures/
@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-all_targets=(propertylist profile zip reply badging devicelog multipart)
+all_targets=(propertylist profile zip reply badging devicelog multipart png)
 if [ "${1:-}" = "--list" ]; then
     printf '%s\n' "${all_targets[@]}"
     exit 0
@@ -45,7 +45,12 @@ if [ ! -f "$build_dir/CMakeCache.txt" ]; then
     fi
     cmake -S . -B "$build_dir" "${options[@]}"
 fi
-cmake --build "$build_dir" --target fuzzers --parallel "${QUILLO_JOBS:-$(nproc)}"
+# Only the targets asked for (and the crusher that makes the png seeds).
+build_targets=(crush-png)
+for target in "${targets[@]}"; do
+    build_targets+=("fuzz_$target")
+done
+cmake --build "$build_dir" --target "${build_targets[@]}" --parallel "${QUILLO_JOBS:-$(nproc)}"
 
 work=$root/$build_dir/fuzz
 fixtures=$root/tests/fixtures
@@ -132,6 +137,18 @@ XML
         printf '\x2d\n\nJan  1 00:00:00 iPad kernel[0] <Debug>: \xe2\x86\x92 arrow \xe4\xb8\xad\xe6\x96\x87\n' > "$dir/utf8"
         printf '\x00Jan   5 12:00:00 not a boundary\nFeb 5 1:00:00 nor this\nMar 05 01:00:00 d p[1] <N>: yes' > "$dir/edges"
         ;;
+    png)
+        # Crushed icons of every kind the crusher makes, ordinary PNGs, a lossless and a lossy WebP.
+        export QUILLO_CRUSH_PNG=$root/$build_dir/bin/crush-png
+        bash "$fixtures/make-crushed-icon.sh" "$dir/rgba.png" 24 "$tmp/reference.png"
+        bash "$fixtures/make-crushed-icon.sh" --rgb --interlace "$dir/rgb-interlaced.png" 13
+        bash "$fixtures/make-crushed-icon.sh" --interlace --split 40 "$dir/rgba-interlaced.png" 9
+        bash "$fixtures/make-crushed-icon.sh" --zlib --filter 4 "$dir/zlib-paeth.png" 16
+        cp "$tmp/reference.png" "$dir/ordinary.png"
+        bash "$fixtures/make-icon.sh" "$dir/plain.png" 12 green
+        cwebp -quiet -lossless "$tmp/reference.png" -o "$dir/lossless.webp"
+        cwebp -quiet "$tmp/reference.png" -o "$dir/lossy.webp"
+        ;;
     multipart)
         head -c 512 /dev/urandom > "$dir/random-1"
         head -c 4096 /dev/urandom > "$dir/random-2"
@@ -142,7 +159,7 @@ XML
 }
 
 declare -A max_len=([propertylist]=65536 [profile]=65536 [zip]=65536 [reply]=65536 [badging]=65536
-                    [devicelog]=16384 [multipart]=16384)
+                    [devicelog]=16384 [multipart]=16384 [png]=16384)
 declare -A dict=([propertylist]=propertylist [profile]=propertylist [badging]=badging [devicelog]=devicelog)
 
 summary=()

@@ -14,6 +14,7 @@ struct DesktopNotification
     QString informativeText;
     QString actionButtonTitle; // empty: no button
     QString soundName = kDefaultSound; // empty: silent
+    QString imagePath; // an image file shown with the notification (the build's icon); empty: none
 };
 
 // The desktop-notification centre. deliverNotification() shows a notification at once, whether or

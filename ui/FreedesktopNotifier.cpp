@@ -8,6 +8,7 @@
 #include <QDBusPendingReply>
 #include <QGuiApplication>
 #include <QTimer>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -52,6 +53,8 @@ quint64 FreedesktopNotifier::deliverNotification(DesktopNotification notificatio
         hints.insert(u"sound-name"_s, notification.soundName);
     else
         hints.insert(u"suppress-sound"_s, true);
+    if (!notification.imagePath.isEmpty())
+        hints.insert(u"image-path"_s, QUrl::fromLocalFile(notification.imagePath).toString());
     const QString desktopFile = QGuiApplication::desktopFileName();
     if (!desktopFile.isEmpty())
         hints.insert(u"desktop-entry"_s, desktopFile);

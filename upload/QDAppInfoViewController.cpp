@@ -182,6 +182,8 @@ void QDAppInfoViewController::loadData()
     QPixmap icon;
     if (!iconPath.isEmpty() && QFile::exists(iconPath)) {
         icon.load(iconPath); // a file that cannot be decoded leaves the view empty
+        // Qt reads "@2x"/"@3x" in a file name as a pixel ratio, which would shrink the icon.
+        icon.setDevicePixelRatio(1.0);
         m_defaultIcon = false;
     } else {
         icon.load(u":/images/DefaultIcon.png"_s);

@@ -3,13 +3,21 @@
 //     "unzip -p PKG 'Payload/*.app/Info.plist'" (reading that one entry) and "unzip -o PKG -d DIR"
 //     (what a full unpack costs), for several package sizes.
 //  2. The archive scan: N archive folders read through QDArchiveModel (identifier, name, version,
-//     build, date) against a plain loop parsing the same Info.plists with libplist.
+//     build, date) against a plain loop parsing the same Info.plists with libplist; then the same
+//     scan asking every archive for its icon (crushed, named by Info.plist): the first scan decodes
+//     each into the work folder, later scans find the decoded copies.
+//  3. Decoding a crushed 1024 x 1024 icon into an ordinary PNG.
+//
+// The packages of 1. hold a crushed AppIcon60x60@3x.png that their Info.plist names (no Icon.png),
+// so the inspection chooses, unpacks and decodes it as well.
 //
 // usage: bench_inspect [--sizes 10,100,1024] [--runs 5] [--archives 1000] [--dir FOLDER] [--keep]
 // Packages are made with the repository's fixture scripts (zip, plistutil, ImageMagick) in FOLDER
 // (default: a temporary folder). A 1 GiB package needs about 2 GiB of free space while it runs.
 
 #include "app/WorkFolder.h"
+#include "inspect/ArchiveIcon.h"
+#include "inspect/IconImage.h"
 #include "inspect/InspectionDelegate.h"
 #include "inspect/PackageInspector.h"
 #include "inspect/QDArchiveModel.h"
@@ -65,6 +73,13 @@ bool runTool(const QString &program, const QStringList &arguments, bool quiet = 
     return true;
 }
 
+// The CFBundleIcons entry of an Info.plist naming AppIcon60x60 (make-plist.sh syntax).
+QString iconsEntry()
+{
+    return u"CFBundleIcons:xml=<dict><key>CFBundlePrimaryIcon</key><dict><key>CFBundleIconFiles</key>"
+           "<array><string>AppIcon60x60</string></array></dict></dict>"_s;
+}
+
 double median(QList<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -91,12 +106,13 @@ QString makePackage(const QString &dir, qint64 mebibytes)
     const QString app = stage + u"/Payload/Bench.app"_s;
     if (!runTool(u"bash"_s, {fixtureScript(u"make-plist.sh"_s), app + u"/Info.plist"_s,
                               u"CFBundleIdentifier=com.example.bench"_s, u"CFBundleShortVersionString=1.0"_s,
-                              u"CFBundleVersion=1"_s, u"CFBundleDisplayName=Bench"_s})
-        || !runTool(u"bash"_s, {fixtureScript(u"make-icon.sh"_s), app + u"/Icon.png"_s})
+                              u"CFBundleVersion=1"_s, u"CFBundleDisplayName=Bench"_s, iconsEntry()})
+        || !runTool(u"bash"_s, {fixtureScript(u"make-crushed-icon.sh"_s), app + u"/AppIcon60x60@3x.png"_s,
+                                 u"180"_s})
         || !runTool(u"bash"_s, {fixtureScript(u"make-zip.sh"_s), u"-0"_s, package, stage, u"Payload"_s,
                                  u"Payload/Bench.app"_s, u"Payload/Bench.app/Data"_s,
                                  u"Payload/Bench.app/Data/payload.bin"_s, u"Payload/Bench.app/Info.plist"_s,
-                                 u"Payload/Bench.app/Icon.png"_s})) {
+                                 u"Payload/Bench.app/AppIcon60x60@3x.png"_s})) {
         return {};
     }
     QDir(stage).removeRecursively();
@@ -125,7 +141,9 @@ bool benchPackages(const QString &dir, const QList<qint64> &sizes, int runs)
             clock.start();
             inspector.ParseIPA(package);
             const double inspectMs = clock.nsecsElapsed() / 1e6;
-            if (delegate.prepared != 1 || delegate.record.value(u"packageName"_s) != u"com.example.bench"_s) {
+            if (delegate.prepared != 1 || delegate.record.value(u"packageName"_s) != u"com.example.bench"_s
+                || !delegate.record.value(u"iconPath"_s).toString().endsWith(u"AppIcon60x60@3x.png"_s)
+                || !QFileInfo(delegate.record.value(u"iconPath"_s).toString()).isFile()) {
                 std::fprintf(stderr, "inspection gave a wrong record\n");
                 return false;
             }
@@ -162,6 +180,69 @@ bool benchPackages(const QString &dir, const QList<qint64> &sizes, int runs)
     return true;
 }
 
+// The scan again, each archive also asked for its icon: the first scan decodes every crushed icon
+// into the work folder, the later ones find the copies.
+bool benchArchiveIcons(const QStringList &archives, int runs, double scanMs)
+{
+    QDir(ArchiveIcon::cacheFolder()).removeRecursively();
+    auto scan = [&archives]() {
+        QElapsedTimer clock;
+        clock.start();
+        qsizetype decoded = 0;
+        for (const QString &archive : archives) {
+            const QDArchiveModel m(archive);
+            decoded += m.identifier().has_value()
+                       && m.iconPath().value_or(QString()).startsWith(ArchiveIcon::cacheFolder());
+        }
+        return decoded == archives.size() ? clock.nsecsElapsed() / 1e6 : -1.0;
+    };
+    const double cold = scan();
+    QList<double> warm;
+    for (int run = 0; run < runs; ++run)
+        warm.append(scan());
+    if (cold < 0 || *std::min_element(warm.cbegin(), warm.cend()) < 0) {
+        std::fprintf(stderr, "archive icons missing\n");
+        return false;
+    }
+    const double w = median(warm);
+    std::printf("== archive scan with icons: %lld archives, crushed 180 x 180 icon each ==\n",
+                static_cast<long long>(archives.size()));
+    std::printf("first scan (decodes every icon into the work folder): %8.2f ms\n", cold);
+    std::printf("rescan with cached icons (median of %d):              %8.2f ms  (%.2f ms per archive over the "
+                "scan without icons)\n\n",
+                runs, w, (w - scanMs) / archives.size());
+    return true;
+}
+
+bool benchDecoding(const QString &dir, int runs)
+{
+    const QString crushed = dir + u"/crushed-1024.png"_s;
+    if (!runTool(u"bash"_s, {fixtureScript(u"make-crushed-icon.sh"_s), crushed, u"1024"_s}))
+        return false;
+    QFile file(crushed);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    QList<double> times;
+    for (int run = 0; run <= runs; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        const QByteArray png = IconImage::toPng(bytes);
+        const double ms = clock.nsecsElapsed() / 1e6;
+        if (png.isEmpty()) {
+            std::fprintf(stderr, "the crushed icon was not decoded\n");
+            return false;
+        }
+        if (run > 0)
+            times.append(ms);
+    }
+    const double m = median(times);
+    std::printf("== crushed 1024 x 1024 icon (%lld bytes) to an ordinary PNG (median of %d) ==\n%8.2f ms, %.1f "
+                "Mpixel/s\n\n",
+                static_cast<long long>(bytes.size()), runs, m, 1024.0 * 1024 / 1e6 / (m / 1000));
+    return true;
+}
+
 bool benchArchives(const QString &dir, int count, int runs)
 {
     const QString root = dir + u"/Archives"_s;
@@ -194,7 +275,10 @@ bool benchArchives(const QString &dir, int count, int runs)
                            u"UIMainStoryboardFile=Main"_s,
                            u"UIApplicationSupportsIndirectInputEvents:true"_s,
                            u"UIRequiresFullScreen:false"_s};
-    if (!runTool(u"bash"_s, QStringList{fixtureScript(u"make-archive.sh"_s), u"--app"_s, u"Bench.app"_s, model} + keys))
+    if (!runTool(u"bash"_s, QStringList{fixtureScript(u"make-archive.sh"_s), u"--no-icon"_s, u"--app"_s, u"Bench.app"_s,
+                                        model} + keys + QStringList{iconsEntry()})
+        || !runTool(u"bash"_s, {fixtureScript(u"make-crushed-icon.sh"_s),
+                                 model + u"/Products/Applications/Bench.app/AppIcon60x60@3x.png"_s, u"180"_s}))
         return false;
     const QString relative = u"/Products/Applications/Bench.app"_s;
     QFile templateFile(model + relative + u"/Info.plist"_s);
@@ -210,7 +294,7 @@ bool benchArchives(const QString &dir, int count, int runs)
         plist.open(QIODevice::WriteOnly);
         plist.write(QByteArray(plistTemplate).replace("NNNNN", QByteArray::number(i).rightJustified(5, '0')));
         plist.close();
-        QFile::copy(model + relative + u"/Icon.png"_s, app + u"/Icon.png"_s);
+        QFile::copy(model + relative + u"/AppIcon60x60@3x.png"_s, app + u"/AppIcon60x60@3x.png"_s);
         QFile::copy(model + relative + u"/embedded.mobileprovision"_s, app + u"/embedded.mobileprovision"_s);
         archives.append(archive);
     }
@@ -296,7 +380,7 @@ bool benchArchives(const QString &dir, int count, int runs)
                 bMin, m / b, mMin / bMin);
     std::printf("target (within 1.5x of the plain loop, fastest runs): %s against QFile, %s against read(2)\n",
                 mMin <= 1.5 * pMin ? "met" : "MISSED", mMin <= 1.5 * bMin ? "met" : "MISSED");
-    return true;
+    return benchArchiveIcons(archives, runs, m);
 }
 
 QList<qint64> parseSizes(const QString &text)
@@ -348,6 +432,9 @@ int main(int argc, char *argv[])
     qputenv("QUILLO_WORK_DIR", QFile::encodeName(dir + u"/work"_s));
     qputenv("LC_ALL", "C.UTF-8");
 
+    qputenv("QUILLO_CRUSH_PNG", QFile::encodeName(QCoreApplication::applicationDirPath() + u"/crush-png"_s));
+    if (!benchDecoding(dir, runs))
+        return 1;
     if (!sizes.isEmpty() && !benchPackages(dir, sizes, runs))
         return 1;
     if (!benchArchives(dir, archives, runs))

@@ -11,6 +11,8 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/ShownText.h"
+#include "tests/support/IconPixels.h"
+#include "tests/support/TestEnvironment.h"
 #include "tests/support/TestService.h"
 #include "ui/Alert.h"
 #include "upload/QDDragDropViewController.h"
@@ -210,6 +212,57 @@ private slots:
             u"Version 1.2.3 (45)"_s);
         QCOMPARE(first->defaultWidget()->findChild<QLabel *>(u"lastModifiedTextField"_s)->text(),
             PackageFormat::date(m_base.addSecs(60), QLocale()));
+    }
+
+    // Icons as the screen and the open status menu show them: an archive whose icons are crushed
+    // and named by its Info.plist, and one without any icon (the default icon).
+    void iconsInRowsAndMenuEntries()
+    {
+        const QString reference = TestEnvironment::path(u"reference.png"_s);
+        const QString crushed = TestEnvironment::path(u"crushed.png"_s);
+        QVERIFY2(Fixtures::makeCrushedIcon(crushed, 120, {}, reference), qPrintable(Fixtures::lastError()));
+        Fixtures::Archive withIcons;
+        withIcons.app.withIcon = false;
+        withIcons.app.files = { { u"AppIcon60x60@2x.png"_s, Fixtures::readAll(crushed) } };
+        withIcons.app.info.insert(u"CFBundleIconFiles"_s, QVariantList { u"AppIcon60x60"_s });
+        const QString first = archives() + u"/2024-05-01/Icons.xcarchive"_s;
+        QVERIFY2(Fixtures::makeArchive(first, withIcons), qPrintable(Fixtures::lastError()));
+        QVERIFY(ArchiveTree::setModified(first, m_base.addSecs(120)));
+        Fixtures::Archive bare;
+        bare.app.withIcon = false;
+        const QString second = archives() + u"/2024-05-01/Bare.xcarchive"_s;
+        QVERIFY2(Fixtures::makeArchive(second, bare), qPrintable(Fixtures::lastError()));
+        QVERIFY(ArchiveTree::setModified(second, m_base));
+        build();
+
+        const QStringList expectedFiles { reference, TestEnvironment::sourceDir() + u"/ui/images/DefaultIcon.png"_s };
+        // What differs between the shown icon and the file drawn as the view draws it ("" when nothing).
+        auto mismatch = [](QWidget *view, const QString &file) -> QString {
+            if (!view->isVisible())
+                return u"not shown"_s;
+            const QImage shown = IconPixels::shown(view);
+            const QColor background = IconPixels::around(view);
+            if (IconPixels::coverage(shown, background) <= 0.3)
+                return u"mostly background"_s;
+            const int differing = IconPixels::differing(shown, IconPixels::expected(file, shown.size(), background));
+            return differing == 0 ? QString() : u"%1 pixels differ from %2"_s.arg(differing).arg(file);
+        };
+        for (int row = 0; row < 2; ++row) {
+            const QString error = mismatch(cell(row)->imageView(), expectedFiles.at(row));
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+        }
+
+        m_shell->menu().popup(QPoint(0, 0));
+        QVERIFY(QTest::qWaitForWindowExposed(&m_shell->menu()));
+        for (int entry = 0; entry < 2; ++entry) {
+            auto *action = qobject_cast<QWidgetAction *>(m_shell->entries().value(entry));
+            QVERIFY(action);
+            QLabel *image = action->defaultWidget()->findChild<QLabel *>(u"applicationImageView"_s);
+            QTRY_VERIFY(image->isVisible());
+            const QString error = mismatch(image, expectedFiles.at(entry));
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+        }
+        m_shell->menu().close();
     }
 
     void noArchiveShowsTheCentredLabel()

@@ -16,6 +16,8 @@
 #include "tests/support/TestService.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <QJsonArray>
 #include <QTimer>
 
@@ -392,6 +394,51 @@ private Q_SLOTS:
         QVERIFY(run.out.contains(u"版本  1.2.3 (42)\n"_s));
         // Nothing written by an inspection of the command line.
         QVERIFY(QDir(WorkFolder::path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    }
+
+    // --icon writes the icon as an ordinary PNG at its own size: a crushed one decoded, a WebP one
+    // converted; a package without an icon gives no file and success.
+    void inspectWritesTheIcon()
+    {
+        Fixtures::App app;
+        app.withIcon = false;
+        const QString crushed = TestEnvironment::path(u"pkg/AppIcon.png"_s);
+        QVERIFY2(Fixtures::makeCrushedIcon(crushed, 152, { u"--interlace"_s }), qPrintable(Fixtures::lastError()));
+        app.files = { { u"AppIcon76x76@2x~ipad.png"_s, Fixtures::readAll(crushed) } };
+        app.info.insert(u"CFBundleIcons~ipad"_s,
+            QVariantMap { { u"CFBundlePrimaryIcon"_s,
+                QVariantMap { { u"CFBundleIconFiles"_s, QVariantList { u"AppIcon76x76"_s } } } } });
+        const QString ipa = TestEnvironment::path(u"pkg/ipad.ipa"_s);
+        QVERIFY2(Fixtures::makeIpa(ipa, { app }), qPrintable(Fixtures::lastError()));
+        Fixtures::Apk webp;
+        webp.webp = true;
+        webp.densities = { u"hdpi"_s, u"xxhdpi"_s };
+        const QString apk = TestEnvironment::path(u"pkg/webp.apk"_s);
+        QVERIFY2(Fixtures::makeApk(apk, webp), qPrintable(Fixtures::lastError()));
+
+        for (const auto &[package, width] : { std::pair { ipa, 152 }, std::pair { apk, 144 } }) {
+            const QString icon = TestEnvironment::path(u"out/icon.png"_s);
+            QFile::remove(icon);
+            QDir().mkpath(TestEnvironment::path(u"out"_s));
+            const CliRun run = runQuillo({ u"inspect"_s, u"--icon"_s, icon, package, u"--json"_s });
+            QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
+            QVERIFY(run.json().value(u"hasIcon"_s).toBool());
+            QProcess identify;
+            identify.start(u"identify"_s, { u"-format"_s, u"%m %w"_s, icon });
+            QVERIFY(identify.waitForFinished(30000));
+            QCOMPARE(identify.readAllStandardOutput(), QByteArray("PNG ") + QByteArray::number(width));
+            QProcess check;
+            check.start(u"pngcheck"_s, { u"-q"_s, icon });
+            QVERIFY(check.waitForFinished(30000) && check.exitCode() == 0);
+        }
+
+        app.files.clear();
+        QVERIFY2(Fixtures::makeIpa(ipa, { app }), qPrintable(Fixtures::lastError()));
+        const QString none = TestEnvironment::path(u"out/none.png"_s);
+        const CliRun run = runQuillo({ u"inspect"_s, u"--icon"_s, none, ipa, u"--json"_s });
+        QVERIFY2(run.status == ExitCode::Success, describe(run).constData());
+        QVERIFY(!run.json().value(u"hasIcon"_s).toBool());
+        QVERIFY(!QFileInfo::exists(none));
     }
 
     void archivesAndExport()

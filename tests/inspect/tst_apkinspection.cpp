@@ -115,12 +115,13 @@ private Q_SLOTS:
         QCOMPARE(record.value(u"appName"_s), QVariant(u"Bob"_s));
         QCOMPARE(record.value(u"fileSize"_s), QVariant(u"0.00MB"_s));
         const QString work = WorkFolder::path();
-        const QString icon = work + u"/res/drawable-mdpi-v4/ic_launcher.png"_s;
+        // The highest density of the three (the application line names the lowest).
+        const QString icon = work + u"/res/drawable-xhdpi-v4/ic_launcher.png"_s;
         QCOMPARE(record.value(u"iconPath"_s), QVariant(icon));
         QVERIFY(QFileInfo(icon).isFile());
         // Only the icon is unpacked, and the clean-up takes exactly that away.
-        QCOMPARE(filesBelow(work), (QStringList{u"res"_s, u"res/drawable-mdpi-v4"_s,
-                                                u"res/drawable-mdpi-v4/ic_launcher.png"_s}));
+        QCOMPARE(filesBelow(work), (QStringList{u"res"_s, u"res/drawable-xhdpi-v4"_s,
+                                                u"res/drawable-xhdpi-v4/ic_launcher.png"_s}));
         inspector.removeUnpacked();
         QCOMPARE(filesBelow(work), QStringList());
     }

@@ -8,6 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -328,6 +329,52 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         QCOMPARE(m_service.stop(), 0);
+    }
+
+    // The download page's icon of an .ipa whose icon is crushed and named by its Info.plist: the
+    // service reads it with the client's own inspection and serves an ordinary PNG of it.
+    void downloadPageShowsACrushedIcon()
+    {
+        const QString reference = TestEnvironment::path(u"page/reference.png"_s);
+        const QString crushed = TestEnvironment::path(u"page/crushed.png"_s);
+        QVERIFY2(Fixtures::makeCrushedIcon(crushed, 120, {}, reference), qPrintable(Fixtures::lastError()));
+        Fixtures::App app;
+        app.withIcon = false;
+        app.files = { { u"AppIcon60x60@2x.png"_s, Fixtures::readAll(crushed) } };
+        app.info.insert(u"CFBundleIconFiles"_s, QVariantList { u"AppIcon60x60"_s });
+        const QString ipa = TestEnvironment::path(u"page/crushed.ipa"_s);
+        QVERIFY2(Fixtures::makeIpa(ipa, { app }), qPrintable(Fixtures::lastError()));
+        TestService::UploadOptions options;
+        options.shortcut = u"crushedicon"_s;
+        QCOMPARE(m_service.upload(m_alice, ipa, options).code(), 0);
+
+        const auto icon = m_service.get(u"/crushedicon/icon"_s);
+        QCOMPARE(icon.status, 200);
+        QCOMPARE(icon.contentType, QByteArray("image/png"));
+        const QString served = TestEnvironment::path(u"page/served.png"_s);
+        QFile file(served);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(icon.body) == icon.body.size());
+        file.close();
+        // Straight RGBA as ImageMagick reads both; colour may differ only by what premultiplied
+        // storage loses at low alpha.
+        auto rgba = [](const QString &path) {
+            QProcess convert;
+            convert.start(u"convert"_s, { path, u"-depth"_s, u"8"_s, u"rgba:-"_s });
+            convert.waitForFinished(30000);
+            return convert.readAllStandardOutput();
+        };
+        const QByteArray shown = rgba(served);
+        const QByteArray expected = rgba(reference);
+        QCOMPARE(shown.size(), qsizetype(120 * 120 * 4));
+        QCOMPARE(shown.size(), expected.size());
+        int differing = 0;
+        for (qsizetype i = 0; i < shown.size(); i += 4) {
+            const int alpha = uchar(expected[i + 3]);
+            differing += uchar(shown[i + 3]) != alpha ? 1 : 0;
+            for (int c = 0; alpha && c < 3; ++c)
+                differing += qAbs(uchar(shown[i + c]) - uchar(expected[i + c])) > 255.0 / (2 * alpha) + 1 ? 1 : 0;
+        }
+        QCOMPARE(differing, 0);
     }
 };
 

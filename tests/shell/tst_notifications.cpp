@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QUrl>
 
 #include <atomic>
 
@@ -115,6 +116,10 @@ private slots:
         QCOMPARE(call.hints.value(u"sound-name"_s).toString(), DesktopNotification::kDefaultSound);
         QCOMPARE(call.appName, u"Quillo"_s);
         QVERIFY2(QImage(call.appIcon).width() > 0, qPrintable(call.appIcon)); // the program's image, as a file
+        // The build's own icon as the notification's image.
+        const QString image = QUrl(call.hints.value(u"image-path"_s).toString()).toLocalFile();
+        QVERIFY2(image.startsWith(archive + u"/Products/Applications/"_s), qPrintable(image));
+        QVERIFY(!QImage(image).isNull());
 
         m_service.invoke(call.id, FreedesktopNotifier::kActionKey);
         QTRY_VERIFY(welcome()->uploadWindow());

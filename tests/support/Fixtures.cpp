@@ -29,9 +29,36 @@ bool failWith(const QString &text)
     return false;
 }
 
+QString xmlEscaped(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+// A nested value as property-list XML (strings, arrays and dictionaries).
+QString plistXml(const QVariant &value)
+{
+    if (value.metaType().id() == QMetaType::QVariantList) {
+        QString xml = u"<array>"_s;
+        for (const QVariant &item : value.toList())
+            xml += plistXml(item);
+        return xml + u"</array>"_s;
+    }
+    if (value.metaType().id() == QMetaType::QVariantMap) {
+        QString xml = u"<dict>"_s;
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            xml += u"<key>"_s + xmlEscaped(it.key()) + u"</key>"_s + plistXml(it.value());
+        return xml + u"</dict>"_s;
+    }
+    return u"<string>"_s + xmlEscaped(value.toString()) + u"</string>"_s;
+}
+
 QString plistEntry(const QString &key, const QVariant &value)
 {
     switch (value.metaType().id()) {
+    case QMetaType::QVariantList:
+    case QMetaType::QVariantMap:
+        return key + u":xml="_s + plistXml(value);
     case QMetaType::Bool:
         return key + (value.toBool() ? u":true"_s : u":false"_s);
     case QMetaType::Int:
@@ -80,6 +107,14 @@ bool writeApp(const QString &parent, const Fixtures::App &app, QStringList *writ
             return false;
         if (written)
             written->append(app.folder + u"/Icon.png"_s);
+    }
+    for (auto it = app.files.cbegin(); it != app.files.cend(); ++it) {
+        QFile file(folder + u'/' + it.key());
+        if (!QDir().mkpath(QFileInfo(file).absolutePath()) || !file.open(QIODevice::WriteOnly)
+            || file.write(it.value()) != it.value().size())
+            return failWith(u"cannot write "_s + file.fileName());
+        if (written)
+            written->append(app.folder + u'/' + it.key());
     }
     return true;
 }
@@ -218,6 +253,18 @@ bool Fixtures::makeIcon(const QString &path, int size, const QString &colour)
     return run(u"make-icon.sh"_s, {path, QString::number(size), colour});
 }
 
+bool Fixtures::makeCrushedIcon(const QString &path, int size, const QStringList &options, const QString &reference)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (qEnvironmentVariableIsEmpty("QUILLO_CRUSH_PNG"))
+        qputenv("QUILLO_CRUSH_PNG", QFile::encodeName(TestEnvironment::binDir() + u"/crush-png"_s));
+    QStringList arguments = options;
+    arguments << path << QString::number(size);
+    if (!reference.isEmpty())
+        arguments << reference;
+    return run(u"make-crushed-icon.sh"_s, arguments);
+}
+
 bool Fixtures::makeIpa(const QString &path, const QList<App> &apps, const IpaOptions &options)
 {
     QTemporaryDir stage(TestEnvironment::root() + u"/stage-XXXXXX"_s);
@@ -274,6 +321,10 @@ bool Fixtures::makeApk(const QString &path, const Apk &apk)
         arguments << u"--no-label"_s;
     for (auto it = apk.localizedLabels.cbegin(); it != apk.localizedLabels.cend(); ++it)
         arguments << u"--label-"_s + it.key() << it.value();
+    if (apk.webp)
+        arguments << u"--webp"_s;
+    if (apk.adaptive)
+        arguments << u"--adaptive"_s;
     if (apk.withIcon)
         arguments << u"--densities"_s << apk.densities.join(u',');
     else
@@ -297,6 +348,8 @@ bool Fixtures::makeArchive(const QString &dir, const Archive &archive)
     if (archive.profileName
         && !makeProfile(applications + u'/' + archive.app.folder + u"/embedded.mobileprovision"_s,
                         *archive.profileName, archive.profileForm))
+        return false;
+    if (archive.archiveInfo && !makePlist(dir + u"/Info.plist"_s, *archive.archiveInfo))
         return false;
     return true;
 }

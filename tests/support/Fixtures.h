@@ -55,10 +55,16 @@ QVariantMap infoPlist(const QString &identifier = QStringLiteral("com.example.de
                       const QString &version = QStringLiteral("1.2.3"), const QString &build = QStringLiteral("45"),
                       const QString &name = QStringLiteral("Demo"));
 // A property list with one dictionary: QString → <string>, integral numbers → <integer>, double →
-// <real>, bool → <true/>/<false/>. With binary, converted by plistutil.
+// <real>, bool → <true/>/<false/>, QVariantList → <array>, QVariantMap → <dict> (nested values as
+// strings, arrays and dictionaries). With binary, converted by plistutil.
 bool makePlist(const QString &path, const QVariantMap &values, bool binary = false);
 // A square PNG.
 bool makeIcon(const QString &path, int size = 57, const QString &colour = QStringLiteral("red"));
+// A square crushed PNG (make-crushed-icon.sh: a colour gradient under a radial alpha gradient),
+// through the crusher of tests/fixtures/crush-png.cpp with its options ("--rgb", "--interlace",
+// ...); with reference, the same picture as an ordinary RGBA PNG there.
+bool makeCrushedIcon(const QString &path, int size, const QStringList &options = {},
+                     const QString &reference = QString());
 
 struct App
 {
@@ -67,6 +73,8 @@ struct App
     bool binaryPlist = false;
     bool withPlist = true;
     bool withIcon = true;
+    // More files of the application folder: path relative to it → bytes.
+    QMap<QString, QByteArray> files;
 };
 
 // An additional entry of an .ipa, stored as given.
@@ -105,6 +113,8 @@ struct Apk
     QMap<QString, QString> localizedLabels; // locale ("zh", "fr") → label
     QStringList densities = {QStringLiteral("mdpi")}; // ldpi mdpi hdpi xhdpi xxhdpi xxxhdpi
     bool withIcon = true;
+    bool webp = false; // density icons as WebP
+    bool adaptive = false; // an adaptive launcher icon (XML over raster layers) as well, see make-apk.sh
 };
 // An .apk built by "aapt package".
 bool makeApk(const QString &path, const Apk &apk = Apk());
@@ -123,6 +133,8 @@ struct Archive
     App app;
     std::optional<QString> profileName = QStringLiteral("Demo Profile"); // nullopt: no embedded.mobileprovision
     ProfileForm profileForm = ProfileForm::Signed;
+    // The archive's own Info.plist (ApplicationProperties and the like); nullopt: none.
+    std::optional<QVariantMap> archiveInfo;
 };
 // An archive folder: dir/Products/Applications/<app.folder>/{Info.plist,Icon.png,embedded.mobileprovision}.
 bool makeArchive(const QString &dir, const Archive &archive = Archive());

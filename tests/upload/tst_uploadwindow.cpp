@@ -10,6 +10,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/ProcessCheck.h"
+#include "tests/support/IconPixels.h"
 #include "tests/support/TestService.h"
 #include "tests/upload/UploadWindowDriver.h"
 #include "ui/Alert.h"
@@ -170,6 +171,55 @@ private Q_SLOTS:
         QCOMPARE(release->description, u"修复了崩溃\nFaster start"_s);
         QCOMPARE(release->packageName, u"com.example.demo"_s);
         QCOMPARE(release->sha256, sha256Of(m_ipa));
+    }
+
+    // The form's icon as the window shows it: the package's own (a crushed icon named by
+    // Info.plist, no Icon.png; a WebP icon of an .apk), and the default icon for a package without any.
+    void theFormShowsTheIconOrTheDefault_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("crushed AppIcon60x60@3x.png") << u"crushed"_s;
+        QTest::newRow("WebP icon of an .apk") << u"webp"_s;
+        QTest::newRow("no icon at all") << u"none"_s;
+    }
+    void theFormShowsTheIconOrTheDefault()
+    {
+        QFETCH(QString, kind);
+        Fixtures::App app;
+        app.withIcon = false;
+        QString reference = TestEnvironment::sourceDir() + u"/ui/images/DefaultIcon.png"_s;
+        QString package = TestEnvironment::path(u"pkg/icons.ipa"_s);
+        if (kind == u"crushed"_s) {
+            reference = TestEnvironment::path(u"pkg/reference.png"_s);
+            const QString crushed = TestEnvironment::path(u"pkg/crushed.png"_s);
+            QVERIFY2(Fixtures::makeCrushedIcon(crushed, 180, {}, reference), qPrintable(Fixtures::lastError()));
+            app.files.insert(u"AppIcon60x60@3x.png"_s, Fixtures::readAll(crushed));
+            app.info.insert(u"CFBundleIcons"_s,
+                QVariantMap { { u"CFBundlePrimaryIcon"_s,
+                    QVariantMap { { u"CFBundleIconFiles"_s, QVariantList { u"AppIcon60x60"_s } } } } });
+        }
+        if (kind == u"webp"_s) {
+            reference = TestEnvironment::path(u"pkg/green.png"_s);
+            QVERIFY(Fixtures::makeIcon(reference, 144, u"green"_s)); // what make-apk.sh draws for xxhdpi
+            Fixtures::Apk apk;
+            apk.webp = true;
+            apk.densities = { u"xxhdpi"_s };
+            package = TestEnvironment::path(u"pkg/webp.apk"_s);
+            QVERIFY2(Fixtures::makeApk(package, apk), qPrintable(Fixtures::lastError()));
+        } else {
+            QVERIFY2(Fixtures::makeIpa(package, { app }), qPrintable(Fixtures::lastError()));
+        }
+
+        Opener opener(u"0"_s);
+        QDAppInfoViewController *form = dropAndWaitForForm(opener, package);
+        QVERIFY(form);
+        QVERIFY(QTest::qWaitForWindowExposed(opener.window.get()));
+        QTRY_VERIFY(form->iconImageView()->isVisible());
+        const QImage shown = IconPixels::shown(form->iconImageView());
+        const QColor background = IconPixels::around(form->iconImageView());
+        QVERIFY(IconPixels::coverage(shown, background) > 0.3);
+        QCOMPARE(IconPixels::differing(shown, IconPixels::expected(reference, shown.size(), background)), 0);
+        QCOMPARE(form->showsDefaultIcon(), kind == u"none"_s);
     }
 
     // Drop an .apk: the Android layout (publish range hidden, rows moved up into its place, the
