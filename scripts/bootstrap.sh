@@ -8,6 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config file ccache
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-qpa-plugins libgl-dev libxkbcommon-dev
     libplist-dev libzip-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
+    libssl-dev  # libcrypto's PBKDF2 for the stand-in service's password hashes
     # tools the program runs, and the real tools the tests make their fixtures with
     aapt android-framework-res libimobiledevice-utils libplist-utils zip unzip openssl curl sqlite3
     qrencode    # the QR code tests compare the page's code with the reference encoder's
