@@ -403,6 +403,68 @@ ApiReply ApiService::checkUploadFields(const FormFields &fields)
     return ApiReply::success({});
 }
 
+namespace {
+
+// The application's settings and the release as the upload describes them, with the service's
+// defaults; owner, suffix and stored paths are left to the caller.
+Store::Publication publicationFor(const FormFields &fields, const PackageInfo &info, const ReceivedPackage &package)
+{
+    Store::Publication p;
+    p.packageName = info.packageName;
+    p.platform = info.platform;
+    const QString formName = fields.text(u"name"_s).trimmed();
+    p.appName = formName.isEmpty() ? info.name : formName;
+    if (p.appName.isEmpty())
+        p.appName = info.packageName;
+    p.isPublishToPublic = fields.text(u"isPublishToPublic"_s).trimmed();
+    if (p.isPublishToPublic.isEmpty())
+        p.isPublishToPublic = u"1"_s;
+    p.publishRange = fields.text(u"publishRange"_s).trimmed();
+    if (p.publishRange.isEmpty())
+        p.publishRange = u"2"_s;
+    p.password = fields.text(u"password"_s);
+    Store::Release &r = p.release;
+    r.releaseKey = Passwords::randomKey(24);
+    r.name = p.appName;
+    r.version = info.version;
+    r.build = info.build;
+    r.packageName = info.packageName;
+    r.platform = info.platform;
+    r.fileName = package.fileName;
+    r.size = package.size;
+    r.sha256 = package.sha256;
+    r.description = fields.text(u"updateDescription"_s);
+    return p;
+}
+
+} // namespace
+
+// Moves the package into the data folder and writes its icon; paths of what was written are
+// added to written, so that they go again if the release is not stored.
+bool ApiService::keepFiles(
+    const ReceivedPackage &package, const PackageInfo &info, Store::Release *release, QStringList *written)
+{
+    const QString extension = info.platform == u"ios"_s ? u"ipa"_s : u"apk"_s;
+    release->packagePath = u"packages/%1.%2"_s.arg(release->releaseKey, extension);
+    const QString absolutePackage = m_settings.dataDir + u'/' + release->packagePath;
+    QDir().mkpath(packagesDir(m_settings.dataDir));
+    if (!QFile::rename(package.tempPath, absolutePackage)) {
+        qCWarning(lcServer) << "cannot move" << package.tempPath << "to" << absolutePackage;
+        return false;
+    }
+    written->append(absolutePackage);
+    if (!info.icon.isEmpty()) {
+        QDir().mkpath(iconsDir(m_settings.dataDir));
+        const QString relative = u"icons/%1.png"_s.arg(release->releaseKey);
+        QSaveFile icon(m_settings.dataDir + u'/' + relative);
+        if (icon.open(QIODevice::WriteOnly) && icon.write(info.icon) == info.icon.size() && icon.commit()) {
+            release->iconPath = relative;
+            written->append(m_settings.dataDir + u'/' + relative);
+        }
+    }
+    return true;
+}
+
 ApiReply ApiService::publishUpload(const FormFields &fields, const ReceivedPackage &package)
 {
     struct Cleanup
@@ -433,57 +495,11 @@ ApiReply ApiService::publishUpload(const FormFields &fields, const ReceivedPacka
     if (shortcut.isEmpty())
         shortcut = existing ? existing->shortcut : proposeShortcut(info.packageName);
 
-    const QString releaseKey = Passwords::randomKey(24);
-    const QString extension = info.platform == u"ios"_s ? u"ipa"_s : u"apk"_s;
-    const QString packagePath = u"packages/%1.%2"_s.arg(releaseKey, extension);
-    const QString absolutePackage = m_settings.dataDir + u'/' + packagePath;
-    QDir().mkpath(packagesDir(m_settings.dataDir));
-    if (!QFile::rename(package.tempPath, absolutePackage)) {
-        qCWarning(lcServer) << "cannot move" << package.tempPath << "to" << absolutePackage;
-        return ApiReply::refusal(ApiReply::Internal, u"保存安装包失败，请稍后重试"_s);
-    }
-    cleanup.paths.append(absolutePackage);
-
-    QString iconPath;
-    if (!info.icon.isEmpty()) {
-        QDir().mkpath(iconsDir(m_settings.dataDir));
-        const QString relative = u"icons/%1.png"_s.arg(releaseKey);
-        QSaveFile icon(m_settings.dataDir + u'/' + relative);
-        if (icon.open(QIODevice::WriteOnly) && icon.write(info.icon) == info.icon.size() && icon.commit()) {
-            iconPath = relative;
-            cleanup.paths.append(m_settings.dataDir + u'/' + relative);
-        }
-    }
-
-    Store::Publication p;
+    Store::Publication p = publicationFor(fields, info, package);
     p.userId = user->id;
-    p.packageName = info.packageName;
-    p.platform = info.platform;
     p.shortcut = shortcut;
-    const QString formName = fields.text(u"name"_s).trimmed();
-    p.appName = formName.isEmpty() ? info.name : formName;
-    if (p.appName.isEmpty())
-        p.appName = info.packageName;
-    p.isPublishToPublic = fields.text(u"isPublishToPublic"_s).trimmed();
-    if (p.isPublishToPublic.isEmpty())
-        p.isPublishToPublic = u"1"_s;
-    p.publishRange = fields.text(u"publishRange"_s).trimmed();
-    if (p.publishRange.isEmpty())
-        p.publishRange = u"2"_s;
-    p.password = fields.text(u"password"_s);
-    Store::Release &r = p.release;
-    r.releaseKey = releaseKey;
-    r.name = p.appName;
-    r.version = info.version;
-    r.build = info.build;
-    r.packageName = info.packageName;
-    r.platform = info.platform;
-    r.fileName = package.fileName;
-    r.packagePath = packagePath;
-    r.size = package.size;
-    r.sha256 = package.sha256;
-    r.iconPath = iconPath;
-    r.description = fields.text(u"updateDescription"_s);
+    if (!keepFiles(package, info, &p.release, &cleanup.paths))
+        return ApiReply::refusal(ApiReply::Internal, u"保存安装包失败，请稍后重试"_s);
 
     Store::App app;
     switch (m_store.publish(p, &app)) {
@@ -499,5 +515,5 @@ ApiReply ApiService::publishUpload(const FormFields &fields, const ReceivedPacka
                                << app.shortcut << package.size << "bytes sha256" << package.sha256;
     return ApiReply::success(QJsonObject { { u"appShortcutUrl"_s, pageAddress(app) }, { u"appKey"_s, app.appKey },
         { u"appName"_s, app.name }, { u"appVersion"_s, info.version }, { u"appBuild"_s, info.build },
-        { u"releaseKey"_s, releaseKey } });
+        { u"releaseKey"_s, p.release.releaseKey } });
 }

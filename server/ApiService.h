@@ -7,6 +7,8 @@
 
 #include <QString>
 
+struct PackageInfo;
+
 // Where a request came from, as far as the answers need it.
 struct RequestInfo
 {
@@ -80,6 +82,8 @@ private:
     ApiReply uploadPrepare(const FormFields &fields);
     ApiReply appKeyByShortcut(const FormFields &fields);
     ApiReply checkNewestVersion(const FormFields &fields) const;
+    bool keepFiles(
+        const ReceivedPackage &package, const PackageInfo &info, Store::Release *release, QStringList *written);
     ApiReply launchReport(const QString &kind, const FormFields &fields, const RequestInfo &info);
     ApiReply constants() const;
 

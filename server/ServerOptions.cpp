@@ -136,60 +136,40 @@ bool parseHosts(const QStringList &values, QStringList *hosts, QString *error)
 
 } // namespace
 
-std::optional<ServerOptions> ServerOptions::parse(const QStringList &arguments, QString *error)
+namespace {
+
+// --listen, with the loopback rule, and the names the service goes by.
+bool parseAddresses(const QCommandLineParser &parser, const Flags &flags, ServerOptions &o, QString *error)
 {
-    QCommandLineParser parser;
-    Flags flags;
-    flags.addTo(parser);
-    if (!parser.parse(QStringList{u"quillo-server"_s} + arguments)) {
-        *error = parser.errorText();
-        return std::nullopt;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = u"unexpected argument: "_s + parser.positionalArguments().constFirst();
-        return std::nullopt;
-    }
-    if (parser.isSet(flags.help)) {
-        *error = QString();
-        return std::nullopt;
-    }
-    ServerOptions o;
-    if (parser.isSet(flags.listen)) {
-        if (!splitListen(parser.value(flags.listen), &o.listenHost, &o.listenPort)) {
-            *error = u"--listen expects ADDR:PORT, got "_s + parser.value(flags.listen);
-            return std::nullopt;
-        }
+    if (parser.isSet(flags.listen)
+        && !ServerOptions::splitListen(parser.value(flags.listen), &o.listenHost, &o.listenPort)) {
+        *error = u"--listen expects ADDR:PORT, got "_s + parser.value(flags.listen);
+        return false;
     }
     o.allowNonLoopback = parser.isSet(flags.allowNonLoopback);
-    if (!o.allowNonLoopback && !isLoopback(o.listenHost)) {
+    if (!o.allowNonLoopback && !ServerOptions::isLoopback(o.listenHost)) {
         *error = u"refusing to listen on %1: it is not a loopback address (use --allow-non-loopback to permit it)"_s.arg(o.listenHost);
-        return std::nullopt;
+        return false;
     }
     if (QHostAddress(o.listenHost).isNull() && o.listenHost.compare(u"localhost"_s, Qt::CaseInsensitive) != 0) {
         *error = u"--listen needs a numeric address or localhost, got "_s + o.listenHost;
-        return std::nullopt;
+        return false;
     }
     if (o.listenHost.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
         o.listenHost = u"127.0.0.1"_s;
     if (parser.isSet(flags.publicUrl)) {
-        o.publicUrl = normalizePublicUrl(parser.value(flags.publicUrl), error);
+        o.publicUrl = ServerOptions::normalizePublicUrl(parser.value(flags.publicUrl), error);
         if (o.publicUrl.isEmpty())
-            return std::nullopt;
+            return false;
     } else if (o.listensEverywhere()) {
         *error = u"listening on every address needs --public-url, the address that mails and pages name"_s;
-        return std::nullopt;
+        return false;
     }
-    if (!parseHosts(parser.values(flags.allowHost), &o.allowedHosts, error))
-        return std::nullopt;
-    o.dataDir = parser.value(flags.data);
-    o.seedDemo = parser.isSet(flags.seedDemo);
-    o.strict = parser.isSet(flags.strict);
-    o.newestVersion = parser.value(flags.newestVersion).trimmed();
-    o.newestUrl = parser.value(flags.newestUrl).trimmed();
-    if (o.newestVersion.isEmpty() != o.newestUrl.isEmpty()) {
-        *error = u"--newest-version and --newest-url go together"_s;
-        return std::nullopt;
-    }
+    return parseHosts(parser.values(flags.allowHost), &o.allowedHosts, error);
+}
+
+bool parseNumbers(const QCommandLineParser &parser, const Flags &flags, ServerOptions &o, QString *error)
+{
     auto positive = [&](const QCommandLineOption &option, qint64 max, qint64 *out) {
         if (!parser.isSet(option))
             return true;
@@ -210,12 +190,48 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList &arguments, 
     if (!positive(flags.readTimeout, 3600, &timeout) || !positive(flags.headerTimeout, 600, &headerTimeout)
         || !positive(flags.requestTimeout, 86400, &requestTimeout) || !positive(flags.maxUpload, 1024 * 1024, &maxMiB)
         || !positive(flags.threads, 256, &threads))
-        return std::nullopt;
+        return false;
     o.readTimeoutSeconds = int(timeout);
     o.headerTimeoutSeconds = int(headerTimeout);
     o.requestTimeoutSeconds = int(requestTimeout);
     o.maxUploadBytes = maxMiB * 1024 * 1024;
     o.threads = int(threads);
+    return true;
+}
+
+} // namespace
+
+std::optional<ServerOptions> ServerOptions::parse(const QStringList &arguments, QString *error)
+{
+    QCommandLineParser parser;
+    Flags flags;
+    flags.addTo(parser);
+    if (!parser.parse(QStringList { u"quillo-server"_s } + arguments)) {
+        *error = parser.errorText();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = u"unexpected argument: "_s + parser.positionalArguments().constFirst();
+        return std::nullopt;
+    }
+    if (parser.isSet(flags.help)) {
+        *error = QString();
+        return std::nullopt;
+    }
+    ServerOptions o;
+    if (!parseAddresses(parser, flags, o, error))
+        return std::nullopt;
+    o.dataDir = parser.value(flags.data);
+    o.seedDemo = parser.isSet(flags.seedDemo);
+    o.strict = parser.isSet(flags.strict);
+    o.newestVersion = parser.value(flags.newestVersion).trimmed();
+    o.newestUrl = parser.value(flags.newestUrl).trimmed();
+    if (o.newestVersion.isEmpty() != o.newestUrl.isEmpty()) {
+        *error = u"--newest-version and --newest-url go together"_s;
+        return std::nullopt;
+    }
+    if (!parseNumbers(parser, flags, o, error))
+        return std::nullopt;
     return o;
 }
 
