@@ -535,6 +535,11 @@ GatedServer::~GatedServer()
     m_gate->stop();
 }
 
+bool GatedServer::widenBacklog()
+{
+    return ::listen(svr_sock_, SOMAXCONN) == 0;
+}
+
 bool GatedServer::process_and_close_socket(socket_t sock)
 {
     m_gate->adopt(sock);

@@ -36,6 +36,10 @@ public:
     explicit GatedServer(const Limits &limits);
     ~GatedServer() override;
 
+    // After binding: a queue of connections not yet accepted as long as the system allows
+    // (cpp-httplib asks for 5, and a burst beyond that waits a second for the retried SYN).
+    bool widenBacklog();
+
 private:
     struct Job;
     class Gate;

@@ -736,6 +736,8 @@ bool HttpServer::bind(QString *error)
         *error = u"cannot listen on %1:%2 (address not available or port in use)"_s.arg(d->options.urlHost()).arg(d->options.listenPort);
         return false;
     }
+    if (!d->server.widenBacklog())
+        qCWarning(lcServer) << "cannot widen the queue of the listening socket";
     d->publicUrl = d->options.resolvedPublicUrl(quint16(d->port));
     d->hosts = HostPolicy(d->options, d->publicUrl, quint16(d->port));
     d->api.setPublicUrl(d->publicUrl);
