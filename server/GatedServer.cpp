@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -285,6 +286,12 @@ void GatedServer::Gate::stop()
     [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
     m_reader.join();
     {
+        std::lock_guard guard(m_inboxLock);
+        for (const int fd : m_inbox)
+            ::close(fd);
+        m_inbox.clear();
+    }
+    {
         std::lock_guard guard(m_jobsLock);
         m_jobsChanged.notify_all();
     }
@@ -344,8 +351,10 @@ void GatedServer::Gate::readLoop()
             polled.push_back(pollfd { fd, POLLIN, 0 });
             next = std::min(next, p.deadline);
         }
-        if (::poll(polled.data(), polled.size(), int(std::max<qint64>(0, next - nowMs()))) < 0 && errno != EINTR)
+        if (::poll(polled.data(), polled.size(), int(std::max<qint64>(0, next - nowMs()))) < 0 && errno != EINTR) {
+            qCWarning(lcServer) << "the connection gate stopped:" << strerror(errno);
             break;
+        }
         quint64 wakes = 0;
         [[maybe_unused]] const ssize_t n = ::read(m_wake, &wakes, sizeof wakes);
         for (size_t i = 1; i < polled.size(); ++i) {
