@@ -10,6 +10,7 @@ packages=(
     libplist-dev libzip-dev zlib1g-dev libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev
     libwebp-dev                  # WebP icons of Android packages, converted to PNG by the core
     qt6-image-formats-plugins    # shows WebP icons in the desktop program
+    libssl-dev  # libcrypto's PBKDF2 for the stand-in service's password hashes
     # tools the program runs, and the real tools the tests make their fixtures with
     aapt android-framework-res libimobiledevice-utils libplist-utils zip unzip openssl curl sqlite3
     qrencode    # the QR code tests compare the page's code with the reference encoder's

@@ -131,9 +131,19 @@ bool ApiService::seedDemo(QString *email, QString *password)
     if (const auto user = m_store.userByEmail(*email)) {
         if (Passwords::verify(*password, user->passwordHash))
             return true;
-        return m_store.setPasswordHash(user->id, Passwords::hash(*password));
+        return m_store.replacePassword(user->id, Passwords::hash(*password));
     }
     return m_store.addUser(*email, u"演示用户"_s, Passwords::hash(*password), nullptr) == Store::Result::Ok;
+}
+
+bool ApiService::isInvitedOnly(const Store::App &app)
+{
+    return app.publishRange != u"2"_s;
+}
+
+QString ApiService::pageAddress(const Store::App &app)
+{
+    return isInvitedOnly(app) ? app.shortcut + u'/' + app.inviteKey : app.shortcut;
 }
 
 ApiReply ApiService::checkApiKey(const FormFields &fields) const
@@ -141,7 +151,7 @@ ApiReply ApiService::checkApiKey(const FormFields &fields) const
     const QString key = fields.text(u"_api_key"_s);
     if (key.isEmpty())
         return ApiReply::refusal(ApiReply::BadApiKey, u"缺少接口密钥（_api_key），请使用 Quillo 客户端访问"_s);
-    if (key != WireRules::apiKeyText())
+    if (!Passwords::sameText(key, WireRules::apiKeyText()))
         return ApiReply::refusal(ApiReply::BadApiKey, u"接口密钥（_api_key）不正确，请升级到最新版本的 Quillo 客户端"_s);
     return ApiReply::success({});
 }
@@ -153,7 +163,7 @@ ApiReply ApiService::requireUser(const FormFields &fields, Store::User *user)
     if (uid.isEmpty() || token.isEmpty())
         return ApiReply::refusal(ApiReply::NotLoggedIn, u"请先登录后再操作"_s);
     const auto found = m_store.userByKey(uid);
-    if (!found || found->token != token)
+    if (!found || !Passwords::sameText(found->token, token))
         return ApiReply::refusal(ApiReply::NotLoggedIn, u"登录已失效，请退出后重新登录"_s);
     *user = *found;
     return ApiReply::success({});
@@ -166,9 +176,9 @@ ApiReply ApiService::handle(const QString &moduleAction, const FormFields &field
     if (moduleAction == u"user/register"_s)
         return registerUser(fields);
     if (moduleAction == u"user/login"_s)
-        return login(fields);
+        return login(fields, info);
     if (moduleAction == u"user/forgetPassword"_s)
-        return forgetPassword(fields, info);
+        return forgetPassword(fields);
     if (moduleAction == u"app/uploadPrepare"_s)
         return uploadPrepare(fields);
     if (moduleAction == u"app/getAppKeyByShortcut"_s)
@@ -221,7 +231,15 @@ ApiReply ApiService::registerUser(const FormFields &fields)
     return ApiReply::refusal(ApiReply::Internal, u"注册失败，服务暂时不可用，请稍后重试"_s);
 }
 
-ApiReply ApiService::login(const FormFields &fields)
+ApiReply ApiService::tooManyAttempts(qint64 seconds) const
+{
+    return ApiReply::refusal(
+        ApiReply::TooManyAttempts, u"尝试次数过多，请 %1 分钟后再试"_s.arg((seconds + 59) / 60), 429);
+}
+
+// Failures are counted per address and per account (known or not, so that the cap tells nothing);
+// either cap refuses before the password is even checked.
+ApiReply ApiService::login(const FormFields &fields, const RequestInfo &info)
 {
     if (!fields.has(u"email"_s) && fields.has(u"mobile"_s))
         return ApiReply::refusal(ApiReply::Unsupported, u"暂不支持手机验证码登录，请使用邮箱和密码登录"_s);
@@ -231,29 +249,45 @@ ApiReply ApiService::login(const FormFields &fields)
         return ApiReply::refusal(ApiReply::MissingField, u"请输入邮箱"_s);
     if (password.isEmpty())
         return ApiReply::refusal(ApiReply::MissingField, u"请输入密码"_s);
+    const QString account = email.toLower();
+    if (const qint64 wait
+        = std::max(m_loginsByAddress.blockedFor(info.remoteAddress), m_loginsByAccount.blockedFor(account)))
+        return tooManyAttempts(wait);
     const auto user = m_store.userByEmail(email);
     // The same answer, and the same work, whether the address is unknown or the password wrong.
     static const QString unknownUserHash = Passwords::hash(u"unknown user"_s);
     const bool matches = Passwords::verify(password, user ? user->passwordHash : unknownUserHash) && user;
-    if (!matches)
+    if (!matches) {
+        m_loginsByAddress.recordFailure(info.remoteAddress);
+        m_loginsByAccount.recordFailure(account);
         return ApiReply::refusal(ApiReply::WrongCredentials, u"邮箱或密码错误，请重新输入"_s);
+    }
+    m_loginsByAccount.clear(account);
+    if (Passwords::iterationsOf(user->passwordHash) < Passwords::defaultIterations)
+        m_store.setPasswordHash(user->id, Passwords::hash(password));
     qCInfo(lcServer) << "login" << user->email;
     return ApiReply::success(userData(*user));
 }
 
-ApiReply ApiService::forgetPassword(const FormFields &fields, const RequestInfo &info)
+// An address without an account gets the answer a known one gets, and no mail.
+ApiReply ApiService::forgetPassword(const FormFields &fields)
 {
     const QString email = fields.text(u"email"_s).trimmed();
     if (email.isEmpty())
         return ApiReply::refusal(ApiReply::MissingField, u"请填写注册时使用的邮箱地址"_s);
+    if (!DataCheck::isValidEmail(email) || email.size() > 254)
+        return ApiReply::refusal(
+            ApiReply::InvalidField, u"邮箱地址“%1”格式不正确，请检查后重新输入"_s.arg(email.left(254)));
     const auto user = m_store.userByEmail(email);
-    if (!user)
-        return ApiReply::refusal(ApiReply::EmailUnknown, u"邮箱“%1”尚未注册，请检查邮箱地址或先注册"_s.arg(email.left(254)));
+    if (!user) {
+        qCInfo(lcServer) << "recovery asked for an address without an account";
+        return ApiReply::success(QJsonObject());
+    }
     const QString ticket = m_store.createResetTicket(user->id, resetTicketLifetime);
     if (ticket.isEmpty())
         return ApiReply::refusal(ApiReply::Internal, u"邮件发送失败，请稍后重试"_s);
-    const QString host = info.hostHeader.isEmpty() ? m_settings.defaultHost : info.hostHeader;
-    const QString link = u"http://%1/user/resetPassword?ticket=%2"_s.arg(host, ticket);
+    // The configured address: a Host header is the sender's to choose.
+    const QString link = u"%1/user/resetPassword?ticket=%2"_s.arg(m_publicUrl, ticket);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QString subject = u"重置您的 Quillo 密码"_s;
     const QString mail = u"To: %1\r\nFrom: Quillo <noreply@quillo.local>\r\nSubject: %2\r\nDate: %3\r\n"
@@ -300,7 +334,7 @@ ApiReply ApiService::uploadPrepare(const FormFields &fields)
         return ApiReply::refusal(ApiReply::InvalidField, u"参数 type 应为“ios”或“android”，实际为“%1”"_s.arg(type.left(40)));
     if (uKey.isEmpty())
         return missing(u"uKey"_s);
-    if (uKey != user.userKey)
+    if (!Passwords::sameText(uKey, user.userKey))
         return ApiReply::refusal(ApiReply::NotLoggedIn, u"uKey 与当前登录用户不符，请退出后重新登录"_s);
     QJsonObject data;
     if (const auto app = m_store.appFor(user.id, packageName, type)) {
@@ -380,6 +414,68 @@ ApiReply ApiService::checkUploadFields(const FormFields &fields)
     return ApiReply::success({});
 }
 
+namespace {
+
+// The application's settings and the release as the upload describes them, with the service's
+// defaults; owner, suffix and stored paths are left to the caller.
+Store::Publication publicationFor(const FormFields &fields, const PackageInfo &info, const ReceivedPackage &package)
+{
+    Store::Publication p;
+    p.packageName = info.packageName;
+    p.platform = info.platform;
+    const QString formName = fields.text(u"name"_s).trimmed();
+    p.appName = formName.isEmpty() ? info.name : formName;
+    if (p.appName.isEmpty())
+        p.appName = info.packageName;
+    p.isPublishToPublic = fields.text(u"isPublishToPublic"_s).trimmed();
+    if (p.isPublishToPublic.isEmpty())
+        p.isPublishToPublic = u"1"_s;
+    p.publishRange = fields.text(u"publishRange"_s).trimmed();
+    if (p.publishRange.isEmpty())
+        p.publishRange = u"2"_s;
+    p.password = fields.text(u"password"_s);
+    Store::Release &r = p.release;
+    r.releaseKey = Passwords::randomKey(24);
+    r.name = p.appName;
+    r.version = info.version;
+    r.build = info.build;
+    r.packageName = info.packageName;
+    r.platform = info.platform;
+    r.fileName = package.fileName;
+    r.size = package.size;
+    r.sha256 = package.sha256;
+    r.description = fields.text(u"updateDescription"_s);
+    return p;
+}
+
+} // namespace
+
+// Moves the package into the data folder and writes its icon; paths of what was written are
+// added to written, so that they go again if the release is not stored.
+bool ApiService::keepFiles(
+    const ReceivedPackage &package, const PackageInfo &info, Store::Release *release, QStringList *written)
+{
+    const QString extension = info.platform == u"ios"_s ? u"ipa"_s : u"apk"_s;
+    release->packagePath = u"packages/%1.%2"_s.arg(release->releaseKey, extension);
+    const QString absolutePackage = m_settings.dataDir + u'/' + release->packagePath;
+    QDir().mkpath(packagesDir(m_settings.dataDir));
+    if (!QFile::rename(package.tempPath, absolutePackage)) {
+        qCWarning(lcServer) << "cannot move" << package.tempPath << "to" << absolutePackage;
+        return false;
+    }
+    written->append(absolutePackage);
+    if (!info.icon.isEmpty()) {
+        QDir().mkpath(iconsDir(m_settings.dataDir));
+        const QString relative = u"icons/%1.png"_s.arg(release->releaseKey);
+        QSaveFile icon(m_settings.dataDir + u'/' + relative);
+        if (icon.open(QIODevice::WriteOnly) && icon.write(info.icon) == info.icon.size() && icon.commit()) {
+            release->iconPath = relative;
+            written->append(m_settings.dataDir + u'/' + relative);
+        }
+    }
+    return true;
+}
+
 ApiReply ApiService::publishUpload(const FormFields &fields, const ReceivedPackage &package)
 {
     struct Cleanup
@@ -410,57 +506,11 @@ ApiReply ApiService::publishUpload(const FormFields &fields, const ReceivedPacka
     if (shortcut.isEmpty())
         shortcut = existing ? existing->shortcut : proposeShortcut(info.packageName);
 
-    const QString releaseKey = Passwords::randomKey(24);
-    const QString extension = info.platform == u"ios"_s ? u"ipa"_s : u"apk"_s;
-    const QString packagePath = u"packages/%1.%2"_s.arg(releaseKey, extension);
-    const QString absolutePackage = m_settings.dataDir + u'/' + packagePath;
-    QDir().mkpath(packagesDir(m_settings.dataDir));
-    if (!QFile::rename(package.tempPath, absolutePackage)) {
-        qCWarning(lcServer) << "cannot move" << package.tempPath << "to" << absolutePackage;
-        return ApiReply::refusal(ApiReply::Internal, u"保存安装包失败，请稍后重试"_s);
-    }
-    cleanup.paths.append(absolutePackage);
-
-    QString iconPath;
-    if (!info.icon.isEmpty()) {
-        QDir().mkpath(iconsDir(m_settings.dataDir));
-        const QString relative = u"icons/%1.png"_s.arg(releaseKey);
-        QSaveFile icon(m_settings.dataDir + u'/' + relative);
-        if (icon.open(QIODevice::WriteOnly) && icon.write(info.icon) == info.icon.size() && icon.commit()) {
-            iconPath = relative;
-            cleanup.paths.append(m_settings.dataDir + u'/' + relative);
-        }
-    }
-
-    Store::Publication p;
+    Store::Publication p = publicationFor(fields, info, package);
     p.userId = user->id;
-    p.packageName = info.packageName;
-    p.platform = info.platform;
     p.shortcut = shortcut;
-    const QString formName = fields.text(u"name"_s).trimmed();
-    p.appName = formName.isEmpty() ? info.name : formName;
-    if (p.appName.isEmpty())
-        p.appName = info.packageName;
-    p.isPublishToPublic = fields.text(u"isPublishToPublic"_s).trimmed();
-    if (p.isPublishToPublic.isEmpty())
-        p.isPublishToPublic = u"1"_s;
-    p.publishRange = fields.text(u"publishRange"_s).trimmed();
-    if (p.publishRange.isEmpty())
-        p.publishRange = u"2"_s;
-    p.password = fields.text(u"password"_s);
-    Store::Release &r = p.release;
-    r.releaseKey = releaseKey;
-    r.name = p.appName;
-    r.version = info.version;
-    r.build = info.build;
-    r.packageName = info.packageName;
-    r.platform = info.platform;
-    r.fileName = package.fileName;
-    r.packagePath = packagePath;
-    r.size = package.size;
-    r.sha256 = package.sha256;
-    r.iconPath = iconPath;
-    r.description = fields.text(u"updateDescription"_s);
+    if (!keepFiles(package, info, &p.release, &cleanup.paths))
+        return ApiReply::refusal(ApiReply::Internal, u"保存安装包失败，请稍后重试"_s);
 
     Store::App app;
     switch (m_store.publish(p, &app)) {
@@ -474,10 +524,7 @@ ApiReply ApiService::publishUpload(const FormFields &fields, const ReceivedPacka
     cleanup.paths.clear(); // stored: keep the package and the icon
     qCInfo(lcServer).noquote() << "published" << info.packageName << info.version << u'(' + info.build + u')' << "as"
                                << app.shortcut << package.size << "bytes sha256" << package.sha256;
-    return ApiReply::success(QJsonObject{{u"appShortcutUrl"_s, app.shortcut},
-                                         {u"appKey"_s, app.appKey},
-                                         {u"appName"_s, app.name},
-                                         {u"appVersion"_s, info.version},
-                                         {u"appBuild"_s, info.build},
-                                         {u"releaseKey"_s, releaseKey}});
+    return ApiReply::success(QJsonObject { { u"appShortcutUrl"_s, pageAddress(app) }, { u"appKey"_s, app.appKey },
+        { u"appName"_s, app.name }, { u"appVersion"_s, info.version }, { u"appBuild"_s, info.build },
+        { u"releaseKey"_s, p.release.releaseKey } });
 }

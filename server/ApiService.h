@@ -1,16 +1,18 @@
 #pragma once
 
 #include "server/ApiReply.h"
+#include "server/AttemptLimiter.h"
 #include "server/FormFields.h"
 #include "server/Store.h"
 
 #include <QString>
 
+struct PackageInfo;
+
 // Where a request came from, as far as the answers need it.
 struct RequestInfo
 {
     QString remoteAddress;
-    QString hostHeader; // names the service in mails and pages
 };
 
 // A package that has arrived whole in the service's temporary folder.
@@ -33,10 +35,11 @@ public:
         QString newestVersion;
         QString newestUrl;
         qint64 maxUploadBytes = 0;
-        QString defaultHost; // "host:port" used when a request names none
     };
 
     ApiService(Store &store, Settings settings);
+    // "http://host:port" as clients reach the service, for the links of mails; set before serving.
+    void setPublicUrl(const QString &url) { m_publicUrl = url; }
 
     // Every API call but the package upload.
     ApiReply handle(const QString &moduleAction, const FormFields &fields, const RequestInfo &info);
@@ -57,6 +60,13 @@ public:
     // The demo account (created or reset to the demo password).
     bool seedDemo(QString *email, QString *password);
 
+    // "仅受邀测试者可下载" (publish range 3, and anything but "所有人可下载", 2): the page and the
+    // package only under the address with the application's invitation key.
+    static bool isInvitedOnly(const Store::App &app);
+    // The download page's path below the service: the suffix, followed by the invitation key for
+    // an application restricted to invited testers.
+    static QString pageAddress(const Store::App &app);
+
     static QString packagesDir(const QString &dataDir);
     static QString iconsDir(const QString &dataDir);
     static QString outboxDir(const QString &dataDir);
@@ -66,14 +76,20 @@ private:
     ApiReply checkApiKey(const FormFields &fields) const;
     ApiReply requireUser(const FormFields &fields, Store::User *user);
     ApiReply registerUser(const FormFields &fields);
-    ApiReply login(const FormFields &fields);
-    ApiReply forgetPassword(const FormFields &fields, const RequestInfo &info);
+    ApiReply login(const FormFields &fields, const RequestInfo &info);
+    ApiReply tooManyAttempts(qint64 seconds) const;
+    ApiReply forgetPassword(const FormFields &fields);
     ApiReply uploadPrepare(const FormFields &fields);
     ApiReply appKeyByShortcut(const FormFields &fields);
     ApiReply checkNewestVersion(const FormFields &fields) const;
+    bool keepFiles(
+        const ReceivedPackage &package, const PackageInfo &info, Store::Release *release, QStringList *written);
     ApiReply launchReport(const QString &kind, const FormFields &fields, const RequestInfo &info);
     ApiReply constants() const;
 
     Store &m_store;
     Settings m_settings;
+    QString m_publicUrl;
+    AttemptLimiter m_loginsByAddress { 20, 15 * 60 };
+    AttemptLimiter m_loginsByAccount { 5, 15 * 60 };
 };

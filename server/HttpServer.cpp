@@ -1,6 +1,9 @@
 #include "server/HttpServer.h"
 
 #include "server/ApiService.h"
+#include "server/AttemptLimiter.h"
+#include "server/GatedServer.h"
+#include "server/HostPolicy.h"
 #include "server/Logging.h"
 #include "server/Pages.h"
 #include "server/Passwords.h"
@@ -30,6 +33,7 @@ constexpr qint64 drainBudget = 64 * 1024 * 1024;        // bytes read and droppe
 constexpr qsizetype fieldLimit = 64 * 1024;
 constexpr qint64 ticketLifetime = 3600;
 const std::string shortcutPattern = "([A-Za-z0-9][A-Za-z0-9_-]{0,63})";
+const std::string invitePattern = "([0-9a-f]{32})";
 
 QString q(const std::string &s)
 {
@@ -140,6 +144,24 @@ QByteArray defaultIcon(const QString &name)
         .toUtf8();
 }
 
+GatedServer::Limits gateLimits(const ServerOptions &options)
+{
+    GatedServer::Limits limits;
+    limits.headerTimeoutMs = options.headerTimeoutSeconds * 1000;
+    limits.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
+    limits.readTimeoutMs = options.readTimeoutSeconds * 1000;
+    limits.maxBodyBytes = options.maxUploadBytes + 1024 * 1024;
+    limits.workers = options.threads;
+    return limits;
+}
+
+// The path for the log: an invitation key is as good as a password for its release.
+QString loggedPath(const httplib::Request &req)
+{
+    static const QRegularExpression invitation(u"/[0-9a-f]{32}(?=/|$)"_s);
+    return q(req.path).replace(invitation, u"/…"_s);
+}
+
 } // namespace
 
 struct HttpServer::Impl
@@ -147,33 +169,37 @@ struct HttpServer::Impl
     ServerOptions options;
     Store &store;
     ApiService &api;
-    httplib::Server server;
+    GatedServer server;
     int port = 0;
+    QString publicUrl;
+    HostPolicy hosts;
     QByteArray ticketSecret;
+    AttemptLimiter installPasswordsByAddress { 20, 15 * 60 };
+    AttemptLimiter installPasswordsByApp { 10, 15 * 60 };
 
     Impl(const ServerOptions &o, Store &st, ApiService &a)
         : options(o)
         , store(st)
         , api(a)
+        , server(gateLimits(o))
     {
     }
 
-    bool anyHost() const
-    {
-        const QHostAddress address(options.listenHost);
-        return address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6;
-    }
+    RequestInfo info(const httplib::Request &req) const { return { q(req.remote_addr) }; }
 
-    QString serviceHost(const httplib::Request &req) const
+    // A request for another name (a page whose name was pointed at this address) is answered with
+    // nothing of the service.
+    bool refuseForeignHost(const httplib::Request &req, httplib::Response &res) const
     {
-        const QString host = header(req, "Host");
-        static const QRegularExpression plausible(u"^[A-Za-z0-9.:\\[\\]-]{1,255}$"_s);
-        if (plausible.match(host).hasMatch())
-            return host;
-        return options.urlHost() + u':' + QString::number(port);
+        const QString refusal = hosts.check(header(req, "Host"));
+        if (refusal.isEmpty())
+            return false;
+        if (req.path.rfind("/apiv1/", 0) == 0)
+            sendReply(res, ApiReply::refusal(ApiReply::ForeignHost, refusal, 421));
+        else
+            sendPage(res, Pages::messagePage(u"地址不符"_s, refusal), 421);
+        return true;
     }
-
-    RequestInfo info(const httplib::Request &req) const { return {q(req.remote_addr), serviceHost(req)}; }
 
     // Checks that need only the request line and headers. A refusal here is sent before the
     // body is read (or, without "Expect: 100-continue", after dropping it).
@@ -194,8 +220,6 @@ struct HttpServer::Impl
         if (options.strict) {
             if (isChunked(req) || !req.has_header("Content-Length"))
                 return ApiReply::wireFormat(u"请求应带 Content-Length（正文的字节数），不应使用分块传输"_s);
-            if (const QString d = WireRules::checkHost(header(req, "Host"), options.listenHost, quint16(port), anyHost()); !d.isEmpty())
-                return ApiReply::wireFormat(d);
             if (req.target.find('?') != std::string::npos)
                 return ApiReply::wireFormat(u"接口地址不应带查询参数（“%1”）"_s.arg(q(req.target).left(200)));
             const QString d = upload ? WireRules::checkUploadContentType(contentType) : WireRules::checkApiContentType(contentType);
@@ -376,37 +400,83 @@ struct HttpServer::Impl
         sendPage(res, Pages::messagePage(u"页面不存在"_s, u"没有网址后缀为“%1”的应用，请检查地址是否正确。"_s.arg(shortcut)), 404);
     }
 
-    void downloadPage(const httplib::Request &req, httplib::Response &res, const QString &shortcut,
-                      std::optional<QString> password)
+    // The application behind a page address, when that address may show it: a release for invited
+    // testers only under the address with its invitation key, and a key in the address must be
+    // right. Otherwise the answer is sent here (404, 403) and nothing returned.
+    std::optional<Found> visible(
+        httplib::Response &res, const QString &shortcut, const QString &invite, QString *basePath)
     {
         const auto found = findApp(shortcut);
+        if (!found) {
+            notFound(res, shortcut);
+            return std::nullopt;
+        }
+        const bool invited = !invite.isEmpty() && Passwords::sameText(invite, found->app.inviteKey);
+        if ((!invite.isEmpty() && !invited) || (ApiService::isInvitedOnly(found->app) && !invited)) {
+            sendPage(res, Pages::invitedOnlyPage(), 403);
+            return std::nullopt;
+        }
+        *basePath = u'/' + found->app.shortcut + (invited ? u'/' + found->app.inviteKey : QString());
+        return found;
+    }
+
+    enum class Attempt { Granted, Wrong, Blocked };
+
+    // Wrong install passwords are counted per address and per application; either cap refuses
+    // every attempt, right or wrong, for a while.
+    Attempt tryInstallPassword(const httplib::Request &req, const Store::App &app, const QString &password)
+    {
+        const QString address = q(req.remote_addr);
+        if (installPasswordsByAddress.blockedFor(address) > 0 || installPasswordsByApp.blockedFor(app.appKey) > 0)
+            return Attempt::Blocked;
+        if (Passwords::sameText(password, app.password))
+            return Attempt::Granted;
+        installPasswordsByAddress.recordFailure(address);
+        installPasswordsByApp.recordFailure(app.appKey);
+        return Attempt::Wrong;
+    }
+
+    void downloadPage(const httplib::Request &req, httplib::Response &res, const QString &shortcut,
+        const QString &invite, std::optional<QString> password)
+    {
+        QString base;
+        const auto found = visible(res, shortcut, invite, &base);
         if (!found)
-            return notFound(res, shortcut);
+            return;
         Pages::DownloadView view;
         view.app = found->app;
         view.latest = found->release;
         view.history = store.releases(found->app.id);
-        view.pageUrl = u"http://%1/%2"_s.arg(serviceHost(req), found->app.shortcut);
-        const QString base = u'/' + found->app.shortcut + u"/download"_s;
+        view.basePath = base;
+        view.pageUrl = publicUrl + base;
         if (found->app.password.isEmpty()) {
-            view.downloadHref = base;
+            view.downloadHref = base + u"/download"_s;
         } else if (!password) {
             view.password = Pages::DownloadView::Password::Ask;
-        } else if (*password == found->app.password) {
-            view.password = Pages::DownloadView::Password::Granted;
-            view.downloadHref = base + u"?ticket="_s
-                + ticketFor(found->release.releaseKey, QDateTime::currentSecsSinceEpoch() + ticketLifetime);
         } else {
-            view.password = Pages::DownloadView::Password::Wrong;
+            switch (tryInstallPassword(req, found->app, *password)) {
+            case Attempt::Blocked:
+                return sendPage(
+                    res, Pages::messagePage(u"尝试次数过多"_s, u"安装密码输错次数过多，请稍后再试。"_s), 429);
+            case Attempt::Granted:
+                view.password = Pages::DownloadView::Password::Granted;
+                view.downloadHref = base + u"/download?ticket="_s
+                    + ticketFor(found->release.releaseKey, QDateTime::currentSecsSinceEpoch() + ticketLifetime);
+                break;
+            case Attempt::Wrong:
+                view.password = Pages::DownloadView::Password::Wrong;
+                break;
+            }
         }
         sendPage(res, Pages::downloadPage(view), view.password == Pages::DownloadView::Password::Wrong ? 403 : 200);
     }
 
-    void download(const httplib::Request &req, httplib::Response &res, const QString &shortcut)
+    void download(const httplib::Request &req, httplib::Response &res, const QString &shortcut, const QString &invite)
     {
-        const auto found = findApp(shortcut);
+        QString base;
+        const auto found = visible(res, shortcut, invite, &base);
         if (!found)
-            return notFound(res, shortcut);
+            return;
         const Store::Release &r = found->release;
         if (!found->app.password.isEmpty() && !ticketValid(r.releaseKey, q(req.get_param_value("ticket"))))
             return sendPage(res, Pages::messagePage(u"需要安装密码"_s, u"请先在下载页输入安装密码，再下载安装包。"_s), 403);
@@ -489,28 +559,25 @@ struct HttpServer::Impl
             return sendPage(res, Pages::resetPasswordPage(ticket, u"密码长度应为 6 到 128 位，请重新输入。"_s), 400);
         if (password != form->text(u"confirm"_s))
             return sendPage(res, Pages::resetPasswordPage(ticket, u"两次输入的密码不一致，请重新输入。"_s), 400);
-        const auto userId = store.resetTicketUser(ticket, true);
-        if (!userId || !store.setPasswordHash(*userId, Passwords::hash(password)))
+        const auto userId = store.resetPassword(ticket, Passwords::hash(password));
+        if (!userId)
             return sendPage(res, Pages::messagePage(u"链接已失效"_s, u"重置链接已使用或已过期，请在客户端重新找回密码。"_s), 410);
-        qCInfo(lcServer) << "password reset for user" << *userId;
+        qCInfo(lcServer) << "password reset for user" << *userId
+                         << "with a new key and token; their other tickets ended";
         sendPage(res, Pages::messagePage(u"密码已更新"_s, u"新密码已生效，请回到客户端用新密码登录。"_s));
     }
 
-    void setUpRoutes()
+    void setUpConnections()
     {
-        server.new_task_queue = [n = options.threads] { return new httplib::ThreadPool(size_t(n)); };
         // No SO_REUSEPORT: a second server on a port in use must fail, not share it.
         server.set_socket_options([](socket_t sock) {
             int yes = 1;
             ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         });
-        // One request per connection: a refusal that leaves a body unread can never be taken
-        // for the next request.
-        server.set_keep_alive_max_count(1);
-        server.set_read_timeout(options.readTimeoutSeconds, 0);
-        server.set_write_timeout(30, 0);
 
         server.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+            if (refuseForeignHost(req, res))
+                return httplib::Server::HandlerResponse::Handled;
             if (req.method != "GET" && req.method != "HEAD" && req.method != "POST") {
                 sendReply(res, ApiReply::refusal(ApiReply::Unsupported, u"不支持的请求方法 %1"_s.arg(q(req.method).left(20)), 405));
                 return httplib::Server::HandlerResponse::Handled;
@@ -526,16 +593,24 @@ struct HttpServer::Impl
         // Refuse before the client sends the body. The library writes this answer without a
         // Content-Length of its own, so it is set here.
         server.set_expect_100_continue_handler([this](const httplib::Request &req, httplib::Response &res) {
-            if (req.method != "POST" || req.path.rfind("/apiv1/", 0) != 0)
-                return 100;
-            const auto refusal = precheckApi(req);
+            std::optional<ApiReply> refusal;
+            if (refuseForeignHost(req, res))
+                refusal = ApiReply();
+            else if (req.method == "POST" && req.path.rfind("/apiv1/", 0) == 0)
+                refusal = precheckApi(req);
             if (!refusal)
                 return 100;
-            sendReply(res, *refusal);
+            if (res.body.empty())
+                sendReply(res, *refusal);
             res.set_header("Content-Length", std::to_string(res.body.size()));
-            return refusal->httpStatus;
+            return res.status;
         });
 
+        setUpErrorsAndLog();
+    }
+
+    void setUpErrorsAndLog()
+    {
         server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &req, httplib::Response &res) {
             if (!res.body.empty() || res.content_length_ > 0)
                 return httplib::Server::HandlerResponse::Unhandled;
@@ -556,23 +631,53 @@ struct HttpServer::Impl
                 what = QString::fromLocal8Bit(e.what());
             } catch (...) {
             }
-            qCWarning(lcServer).noquote() << "exception in" << q(req.path) << what;
+            qCWarning(lcServer).noquote() << "exception in" << loggedPath(req) << what;
             sendReply(res, ApiReply::refusal(ApiReply::Internal, u"服务内部错误，请稍后重试"_s, 500));
         });
 
         server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
-            qCInfo(lcServer).noquote() << q(req.remote_addr) << q(req.method) << q(req.path) << res.status;
+            qCInfo(lcServer).noquote() << q(req.remote_addr) << q(req.method) << loggedPath(req) << res.status;
         });
+    }
 
+    using PageHandler
+        = std::function<void(const httplib::Request &, httplib::Response &, const QString &, const QString &)>;
+
+    // A page route below both addresses of an application: "/<suffix>" and "/<suffix>/<invitation key>".
+    void pageGet(const std::string &below, const PageHandler &handler)
+    {
+        server.Get("/" + shortcutPattern + below, [handler](const httplib::Request &req, httplib::Response &res) {
+            handler(req, res, q(req.matches[1].str()), QString());
+        });
+        server.Get("/" + shortcutPattern + "/" + invitePattern + below,
+            [handler](const httplib::Request &req, httplib::Response &res) {
+                handler(req, res, q(req.matches[1].str()), q(req.matches[2].str()));
+            });
+    }
+
+    void pagePost()
+    {
+        const auto withPassword
+            = [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+                  const auto form = pageForm(req, reader);
+                  const QString invite = req.matches.size() > 2 ? q(req.matches[2].str()) : QString();
+                  downloadPage(req, res, q(req.matches[1].str()), invite, form ? form->text(u"password"_s) : QString());
+              };
+        server.Post("/" + shortcutPattern, withPassword);
+        server.Post("/" + shortcutPattern + "/" + invitePattern, withPassword);
+    }
+
+    void setUpRoutes()
+    {
+        setUpConnections();
         server.Post("/apiv1/.*", [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
             apiPost(req, res, reader);
         });
         server.Get("/apiv1/.*", [this](const httplib::Request &req, httplib::Response &res) { apiGet(req, res); });
 
         server.Get("/", [](const httplib::Request &, httplib::Response &res) { sendPage(res, Pages::homePage()); });
-        server.Get("/help", [this](const httplib::Request &req, httplib::Response &res) {
-            sendPage(res, Pages::helpPage(serviceHost(req)));
-        });
+        server.Get("/help",
+            [this](const httplib::Request &, httplib::Response &res) { sendPage(res, Pages::helpPage(publicUrl)); });
         server.Get("/about/termofservice", [](const httplib::Request &, httplib::Response &res) { sendPage(res, Pages::termsPage()); });
         server.Get("/user/resetPassword", [this](const httplib::Request &req, httplib::Response &res) {
             const QString ticket = q(req.get_param_value("ticket"));
@@ -583,19 +688,19 @@ struct HttpServer::Impl
         server.Post("/user/resetPassword", [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
             resetPassword(req, res, reader);
         });
-        server.Get("/" + shortcutPattern, [this](const httplib::Request &req, httplib::Response &res) {
-            downloadPage(req, res, q(req.matches[1].str()), std::nullopt);
-        });
-        server.Post("/" + shortcutPattern, [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
-            const auto form = pageForm(req, reader);
-            downloadPage(req, res, q(req.matches[1].str()), form ? form->text(u"password"_s) : QString());
-        });
-        server.Get("/" + shortcutPattern + "/download", [this](const httplib::Request &req, httplib::Response &res) {
-            download(req, res, q(req.matches[1].str()));
-        });
-        server.Get("/" + shortcutPattern + "/icon", [this](const httplib::Request &req, httplib::Response &res) {
-            icon(res, q(req.matches[1].str()));
-        });
+        pageGet("",
+            [this](const httplib::Request &req, httplib::Response &res, const QString &shortcut,
+                const QString &invite) { downloadPage(req, res, shortcut, invite, std::nullopt); });
+        pagePost();
+        pageGet("/download",
+            [this](const httplib::Request &req, httplib::Response &res, const QString &shortcut,
+                const QString &invite) { download(req, res, shortcut, invite); });
+        pageGet("/icon",
+            [this](const httplib::Request &, httplib::Response &res, const QString &shortcut, const QString &invite) {
+                QString base;
+                if (visible(res, shortcut, invite, &base))
+                    icon(res, shortcut);
+            });
         // Every other POST: refused after dropping its body (the library would otherwise read
         // it into memory whole).
         server.Post(".*", [](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
@@ -631,12 +736,22 @@ bool HttpServer::bind(QString *error)
         *error = u"cannot listen on %1:%2 (address not available or port in use)"_s.arg(d->options.urlHost()).arg(d->options.listenPort);
         return false;
     }
+    if (!d->server.widenBacklog())
+        qCWarning(lcServer) << "cannot widen the queue of the listening socket";
+    d->publicUrl = d->options.resolvedPublicUrl(quint16(d->port));
+    d->hosts = HostPolicy(d->options, d->publicUrl, quint16(d->port));
+    d->api.setPublicUrl(d->publicUrl);
     return true;
 }
 
 quint16 HttpServer::port() const
 {
     return quint16(d->port);
+}
+
+QString HttpServer::publicUrl() const
+{
+    return d->publicUrl;
 }
 
 bool HttpServer::run()

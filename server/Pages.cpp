@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <QUrl>
 
 #include <qrencode.h>
 
@@ -92,7 +91,7 @@ QByteArray Pages::downloadPage(const DownloadView &view)
 {
     const Store::App &app = view.app;
     const Store::Release &r = view.latest;
-    const QString base = u'/' + QString::fromLatin1(QUrl::toPercentEncoding(app.shortcut));
+    const QString base = escape(view.basePath);
     QString body;
     body += u"<header class=\"app\"><img src=\"%1/icon\" alt=\"%2 图标\"><div><h1>%2</h1><div>%3 · %4</div></div></header>\n"_s.arg(
         base, escape(app.name), platformName(r.platform), escape(r.packageName));
@@ -138,21 +137,23 @@ QByteArray Pages::homePage()
                     "地址为本服务地址后加上网址后缀。</p>"_s);
 }
 
-QByteArray Pages::helpPage(const QString &serviceHost)
+QByteArray Pages::helpPage(const QString &serviceUrl)
 {
-    const QString host = escape(serviceHost);
+    const QString base = escape(serviceUrl);
     return document(u"帮助 - Quillo"_s,
-                    u"<h1>帮助</h1>\n"
-                    "<h2>开始使用</h2><ol><li>在客户端注册账号并登录（本地服务启动时加上 <code>--seed-demo</code> 会创建演示账号，并在启动时打印邮箱和密码）。</li>"
-                    "<li>把 .ipa 或 .apk 拖到上传窗口，或在最近构建列表中选择一个归档。</li>"
-                    "<li>确认应用信息和发布选项（网址后缀、安装密码、更新说明），点击上传。</li>"
-                    "<li>上传完成后打开下载页 <code>http://%1/&lt;网址后缀&gt;</code>，用手机扫描页面上的二维码即可安装。</li></ol>\n"
-                    "<h2>常见问题</h2><dl><dt>网址后缀</dt><dd>只能由字母、数字、“-”和“_”组成，每个应用独有；同一应用再次上传时沿用原来的后缀。</dd>"
-                    "<dt>安装密码</dt><dd>设置后，下载页会先要求输入密码才显示下载链接。</dd>"
-                    "<dt>忘记密码</dt><dd>在登录界面点“找回密码”，本地服务会把重置邮件写入数据目录的 outbox 文件夹并记入日志。</dd></dl>\n"
-                    "<h2>接口</h2><p>接口地址为 <code>http://%1/apiv1/&lt;模块&gt;/&lt;操作&gt;</code>，以表单 POST 调用，"
-                    "返回 JSON：<code>{\"code\", \"message\", \"data\"}</code>，code 为 0 表示成功。</p>\n"_s
-                        .arg(host));
+        u"<h1>帮助</h1>\n"
+        "<h2>开始使用</h2><ol><li>在客户端注册账号并登录（本地服务启动时加上 <code>--seed-demo</code> "
+        "会创建演示账号，并在启动时打印邮箱和密码）。</li>"
+        "<li>把 .ipa 或 .apk 拖到上传窗口，或在最近构建列表中选择一个归档。</li>"
+        "<li>确认应用信息和发布选项（网址后缀、安装密码、更新说明），点击上传。</li>"
+        "<li>上传完成后打开下载页 <code>%1/&lt;网址后缀&gt;</code>，用手机扫描页面上的二维码即可安装。</li></ol>\n"
+        "<h2>常见问题</h2><dl><dt>网址后缀</"
+        "dt><dd>只能由字母、数字、“-”和“_”组成，每个应用独有；同一应用再次上传时沿用原来的后缀。</dd>"
+        "<dt>安装密码</dt><dd>设置后，下载页会先要求输入密码才显示下载链接。</dd>"
+        "<dt>忘记密码</dt><dd>在登录界面点“找回密码”，本地服务会把重置邮件写入数据目录的 outbox "
+        "文件夹并记入日志。</dd></dl>\n"
+        "<h2>接口</h2><p>接口地址为 <code>%1/apiv1/&lt;模块&gt;/&lt;操作&gt;</code>，以表单 POST 调用，"
+        "返回 JSON：<code>{\"code\", \"message\", \"data\"}</code>，code 为 0 表示成功。</p>\n"_s.arg(base));
 }
 
 QByteArray Pages::termsPage()
@@ -169,6 +170,11 @@ QByteArray Pages::termsPage()
 QByteArray Pages::messagePage(const QString &title, const QString &message)
 {
     return document(title + u" - Quillo"_s, u"<h1>%1</h1><p>%2</p>"_s.arg(escape(title), escape(message)));
+}
+
+QByteArray Pages::invitedOnlyPage()
+{
+    return messagePage(u"仅受邀测试者可下载"_s, u"此应用仅供受邀测试者下载，请使用发布者发给您的邀请链接打开。"_s);
 }
 
 QByteArray Pages::resetPasswordPage(const QString &ticket, const QString &message)

@@ -22,6 +22,7 @@ struct DownloadView
     Store::App app;
     Store::Release latest;
     QList<Store::Release> history; // newest first, the latest included
+    QString basePath; // "/<suffix>", or "/<suffix>/<invitation key>": icon, form and download below it
     QString pageUrl;               // the page's own address, for the QR code
     QString downloadHref;          // empty while the password is still asked for
     Password password = Password::None;
@@ -29,10 +30,12 @@ struct DownloadView
 
 QByteArray downloadPage(const DownloadView &view);
 QByteArray homePage();
-QByteArray helpPage(const QString &serviceHost);
+QByteArray helpPage(const QString &serviceUrl); // "http://host:port"
 QByteArray termsPage();
 // A short page with a title, a message and a link back to the start page.
 QByteArray messagePage(const QString &title, const QString &message);
+// What the plain address of a release for invited testers shows: nothing of the release.
+QByteArray invitedOnlyPage();
 // The form that sets a new password with a ticket from the recovery mail; message above it.
 QByteArray resetPasswordPage(const QString &ticket, const QString &message);
 

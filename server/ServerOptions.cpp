@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 #include <QHostAddress>
+#include <QRegularExpression>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -17,14 +19,24 @@ struct Flags
     QCommandLineOption newestVersion{u"newest-version"_s, u"Newest desktop release announced by desktop/checkNewestVersion."_s, u"VERSION"_s};
     QCommandLineOption newestUrl{u"newest-url"_s, u"Download address of that release."_s, u"URL"_s};
     QCommandLineOption readTimeout{u"read-timeout"_s, u"Seconds a request may stall before it is dropped (default 30)."_s, u"SECONDS"_s};
+    QCommandLineOption headerTimeout { u"header-timeout"_s,
+        u"Seconds from the connection to the end of the request's headers (default 10)."_s, u"SECONDS"_s };
+    QCommandLineOption requestTimeout { u"request-timeout"_s,
+        u"Seconds a request's body may take after its headers, plus one per 128 KiB (default 60)."_s, u"SECONDS"_s };
+    QCommandLineOption publicUrl { u"public-url"_s,
+        u"The service's address as clients reach it, for mails and pages (default: the listening address)."_s,
+        u"URL"_s };
+    QCommandLineOption allowHost { u"allow-host"_s,
+        u"Another name the Host header may carry (repeatable; * accepts any)."_s, u"HOST[:PORT]"_s };
     QCommandLineOption maxUpload{u"max-upload-mb"_s, u"Largest accepted upload in MiB (default 2048)."_s, u"MIB"_s};
     QCommandLineOption threads{u"threads"_s, u"Worker threads (default 32)."_s, u"N"_s};
     QCommandLineOption help{{u"h"_s, u"help"_s}, u"Show this help."_s};
 
     void addTo(QCommandLineParser &parser) const
     {
-        for (const QCommandLineOption *o : {&listen, &allowNonLoopback, &data, &seedDemo, &strict, &newestVersion,
-                                            &newestUrl, &readTimeout, &maxUpload, &threads, &help})
+        for (const QCommandLineOption *o :
+            { &listen, &allowNonLoopback, &data, &seedDemo, &strict, &newestVersion, &newestUrl, &readTimeout,
+                &headerTimeout, &requestTimeout, &publicUrl, &allowHost, &maxUpload, &threads, &help })
             parser.addOption(*o);
     }
 };
@@ -82,50 +94,82 @@ QString ServerOptions::urlHost() const
     return listenHost.contains(u':') ? u'[' + listenHost + u']' : listenHost;
 }
 
-std::optional<ServerOptions> ServerOptions::parse(const QStringList &arguments, QString *error)
+bool ServerOptions::listensEverywhere() const
 {
-    QCommandLineParser parser;
-    Flags flags;
-    flags.addTo(parser);
-    if (!parser.parse(QStringList{u"quillo-server"_s} + arguments)) {
-        *error = parser.errorText();
-        return std::nullopt;
+    const QHostAddress address(listenHost);
+    return address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6;
+}
+
+QString ServerOptions::resolvedPublicUrl(quint16 boundPort) const
+{
+    return publicUrl.isEmpty() ? u"http://%1:%2"_s.arg(urlHost()).arg(boundPort) : publicUrl;
+}
+
+QString ServerOptions::normalizePublicUrl(const QString &text, QString *error)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const bool plain = url.isValid() && (url.scheme() == u"http"_s || url.scheme() == u"https"_s)
+        && !url.host().isEmpty() && url.userInfo().isEmpty() && (url.path().isEmpty() || url.path() == u"/"_s)
+        && !url.hasQuery() && !url.hasFragment();
+    if (!plain) {
+        *error = u"--public-url expects http://HOST[:PORT] or https://HOST[:PORT] without a path, got "_s + text;
+        return {};
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = u"unexpected argument: "_s + parser.positionalArguments().constFirst();
-        return std::nullopt;
-    }
-    if (parser.isSet(flags.help)) {
-        *error = QString();
-        return std::nullopt;
-    }
-    ServerOptions o;
-    if (parser.isSet(flags.listen)) {
-        if (!splitListen(parser.value(flags.listen), &o.listenHost, &o.listenPort)) {
-            *error = u"--listen expects ADDR:PORT, got "_s + parser.value(flags.listen);
-            return std::nullopt;
+    return url.adjusted(QUrl::RemovePath).toString(QUrl::FullyEncoded);
+}
+
+namespace {
+
+bool parseHosts(const QStringList &values, QStringList *hosts, QString *error)
+{
+    static const QRegularExpression form(
+        u"^(\\*|[A-Za-z0-9.-]{1,253}(:[0-9]{1,5})?|\\[[0-9A-Fa-f:.]+\\](:[0-9]{1,5})?)$"_s);
+    for (const QString &value : values) {
+        if (!form.match(value).hasMatch()) {
+            *error = u"--allow-host expects HOST, HOST:PORT or *, got "_s + value;
+            return false;
         }
+        hosts->append(value.toLower());
+    }
+    return true;
+}
+
+} // namespace
+
+namespace {
+
+// --listen, with the loopback rule, and the names the service goes by.
+bool parseAddresses(const QCommandLineParser &parser, const Flags &flags, ServerOptions &o, QString *error)
+{
+    if (parser.isSet(flags.listen)
+        && !ServerOptions::splitListen(parser.value(flags.listen), &o.listenHost, &o.listenPort)) {
+        *error = u"--listen expects ADDR:PORT, got "_s + parser.value(flags.listen);
+        return false;
     }
     o.allowNonLoopback = parser.isSet(flags.allowNonLoopback);
-    if (!o.allowNonLoopback && !isLoopback(o.listenHost)) {
+    if (!o.allowNonLoopback && !ServerOptions::isLoopback(o.listenHost)) {
         *error = u"refusing to listen on %1: it is not a loopback address (use --allow-non-loopback to permit it)"_s.arg(o.listenHost);
-        return std::nullopt;
+        return false;
     }
     if (QHostAddress(o.listenHost).isNull() && o.listenHost.compare(u"localhost"_s, Qt::CaseInsensitive) != 0) {
         *error = u"--listen needs a numeric address or localhost, got "_s + o.listenHost;
-        return std::nullopt;
+        return false;
     }
     if (o.listenHost.compare(u"localhost"_s, Qt::CaseInsensitive) == 0)
         o.listenHost = u"127.0.0.1"_s;
-    o.dataDir = parser.value(flags.data);
-    o.seedDemo = parser.isSet(flags.seedDemo);
-    o.strict = parser.isSet(flags.strict);
-    o.newestVersion = parser.value(flags.newestVersion).trimmed();
-    o.newestUrl = parser.value(flags.newestUrl).trimmed();
-    if (o.newestVersion.isEmpty() != o.newestUrl.isEmpty()) {
-        *error = u"--newest-version and --newest-url go together"_s;
-        return std::nullopt;
+    if (parser.isSet(flags.publicUrl)) {
+        o.publicUrl = ServerOptions::normalizePublicUrl(parser.value(flags.publicUrl), error);
+        if (o.publicUrl.isEmpty())
+            return false;
+    } else if (o.listensEverywhere()) {
+        *error = u"listening on every address needs --public-url, the address that mails and pages name"_s;
+        return false;
     }
+    return parseHosts(parser.values(flags.allowHost), &o.allowedHosts, error);
+}
+
+bool parseNumbers(const QCommandLineParser &parser, const Flags &flags, ServerOptions &o, QString *error)
+{
     auto positive = [&](const QCommandLineOption &option, qint64 max, qint64 *out) {
         if (!parser.isSet(option))
             return true;
@@ -139,14 +183,55 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList &arguments, 
         return true;
     };
     qint64 timeout = o.readTimeoutSeconds;
+    qint64 headerTimeout = o.headerTimeoutSeconds;
+    qint64 requestTimeout = o.requestTimeoutSeconds;
     qint64 maxMiB = o.maxUploadBytes / (1024 * 1024);
     qint64 threads = o.threads;
-    if (!positive(flags.readTimeout, 3600, &timeout) || !positive(flags.maxUpload, 1024 * 1024, &maxMiB)
+    if (!positive(flags.readTimeout, 3600, &timeout) || !positive(flags.headerTimeout, 600, &headerTimeout)
+        || !positive(flags.requestTimeout, 86400, &requestTimeout) || !positive(flags.maxUpload, 1024 * 1024, &maxMiB)
         || !positive(flags.threads, 256, &threads))
-        return std::nullopt;
+        return false;
     o.readTimeoutSeconds = int(timeout);
+    o.headerTimeoutSeconds = int(headerTimeout);
+    o.requestTimeoutSeconds = int(requestTimeout);
     o.maxUploadBytes = maxMiB * 1024 * 1024;
     o.threads = int(threads);
+    return true;
+}
+
+} // namespace
+
+std::optional<ServerOptions> ServerOptions::parse(const QStringList &arguments, QString *error)
+{
+    QCommandLineParser parser;
+    Flags flags;
+    flags.addTo(parser);
+    if (!parser.parse(QStringList { u"quillo-server"_s } + arguments)) {
+        *error = parser.errorText();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = u"unexpected argument: "_s + parser.positionalArguments().constFirst();
+        return std::nullopt;
+    }
+    if (parser.isSet(flags.help)) {
+        *error = QString();
+        return std::nullopt;
+    }
+    ServerOptions o;
+    if (!parseAddresses(parser, flags, o, error))
+        return std::nullopt;
+    o.dataDir = parser.value(flags.data);
+    o.seedDemo = parser.isSet(flags.seedDemo);
+    o.strict = parser.isSet(flags.strict);
+    o.newestVersion = parser.value(flags.newestVersion).trimmed();
+    o.newestUrl = parser.value(flags.newestUrl).trimmed();
+    if (o.newestVersion.isEmpty() != o.newestUrl.isEmpty()) {
+        *error = u"--newest-version and --newest-url go together"_s;
+        return std::nullopt;
+    }
+    if (!parseNumbers(parser, flags, o, error))
+        return std::nullopt;
     return o;
 }
 

@@ -11,7 +11,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int schemaVersion = 1;
+constexpr int schemaVersion = 2; // 2: apps.invite_key
 
 const char *const schema = R"sql(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -36,6 +36,7 @@ CREATE TABLE IF NOT EXISTS apps(
     publish_range TEXT NOT NULL,
     created_at INTEGER NOT NULL,
     updated_at INTEGER NOT NULL,
+    invite_key TEXT NOT NULL DEFAULT '',
     UNIQUE(user_id, package_name, platform));
 CREATE TABLE IF NOT EXISTS releases(
     id INTEGER PRIMARY KEY,
@@ -117,7 +118,7 @@ private:
 
 const char *const userColumns = "id, user_key, email, name, password_hash, token";
 const char *const appColumns = "id, app_key, user_id, package_name, platform, shortcut, name, is_publish_to_public, "
-                               "password, publish_range";
+                               "password, publish_range, invite_key";
 const char *const releaseColumns = "id, release_key, app_id, name, version, build, package_name, platform, file_name, "
                                    "package_path, size, sha256, icon_path, description, created_at";
 
@@ -128,7 +129,8 @@ Store::User readUser(const Statement &s)
 
 Store::App readApp(const Statement &s)
 {
-    return {s.integer(0), s.text(1), s.integer(2), s.text(3), s.text(4), s.text(5), s.text(6), s.text(7), s.text(8), s.text(9)};
+    return { s.integer(0), s.text(1), s.integer(2), s.text(3), s.text(4), s.text(5), s.text(6), s.text(7), s.text(8),
+        s.text(9), s.text(10) };
 }
 
 Store::Release readRelease(const Statement &s)
@@ -196,7 +198,36 @@ bool Store::open(const QString &path, QString *error)
         *error = u"the database %1 was written by a newer version (schema %2)"_s.arg(path, stored);
         return false;
     }
+    if (!migrate()) {
+        *error = u"cannot bring the database %1 up to schema %2"_s.arg(path).arg(schemaVersion);
+        return false;
+    }
     setSetting(u"schema_version"_s, QString::number(schemaVersion));
+    return true;
+}
+
+// Schema 1 had no invitation keys: the column is added and every application gets its own key.
+bool Store::migrate()
+{
+    bool hasInviteKey = false;
+    {
+        Statement columns(m_db, "PRAGMA table_info(apps)");
+        while (columns.step() == SQLITE_ROW)
+            hasInviteKey = hasInviteKey || columns.text(1) == u"invite_key"_s;
+    }
+    if (!hasInviteKey && !exec("ALTER TABLE apps ADD COLUMN invite_key TEXT NOT NULL DEFAULT ''"))
+        return false;
+    QList<qint64> keyless;
+    {
+        Statement s(m_db, "SELECT id FROM apps WHERE invite_key = ''");
+        while (s.step() == SQLITE_ROW)
+            keyless.append(s.integer(0));
+    }
+    for (const qint64 id : keyless) {
+        Statement s(m_db, "UPDATE apps SET invite_key = ? WHERE id = ?");
+        if (!s.bind(Passwords::randomKey(32)).bind(id).run())
+            return false;
+    }
     return true;
 }
 
@@ -241,6 +272,41 @@ bool Store::setPasswordHash(qint64 userId, const QString &passwordHash)
     std::lock_guard guard(m_lock);
     Statement s(m_db, "UPDATE users SET password_hash = ? WHERE id = ?");
     return s.bind(passwordHash).bind(userId).run();
+}
+
+bool Store::rotateCredentials(qint64 userId, const QString &passwordHash)
+{
+    Statement user(m_db, "UPDATE users SET password_hash = ?, user_key = ?, token = ? WHERE id = ?");
+    if (!user.bind(passwordHash).bind(Passwords::randomKey(32)).bind(Passwords::randomKey(32)).bind(userId).run()
+        || sqlite3_changes(m_db) != 1)
+        return false;
+    Statement tickets(m_db, "UPDATE reset_tickets SET used = 1 WHERE user_id = ?");
+    return tickets.bind(userId).run();
+}
+
+bool Store::replacePassword(qint64 userId, const QString &passwordHash)
+{
+    std::lock_guard guard(m_lock);
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    if (!rotateCredentials(userId, passwordHash) || !exec("COMMIT")) {
+        exec("ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
+std::optional<qint64> Store::resetPassword(const QString &ticket, const QString &passwordHash)
+{
+    std::lock_guard guard(m_lock);
+    if (!exec("BEGIN IMMEDIATE"))
+        return std::nullopt;
+    const std::optional<qint64> userId = resetTicketUser(ticket, true);
+    if (!userId || !rotateCredentials(*userId, passwordHash) || !exec("COMMIT")) {
+        exec("ROLLBACK");
+        return std::nullopt;
+    }
+    return userId;
 }
 
 std::optional<Store::App> Store::appByShortcut(const QString &shortcut)
@@ -294,10 +360,16 @@ Store::Result Store::publish(Publication &p, App *app)
         if (!s.run())
             return fail(Result::Failed);
     } else {
-        Statement s(m_db, "INSERT INTO apps(app_key, user_id, package_name, platform, shortcut, name, is_publish_to_public, "
-                          "password, publish_range, created_at, updated_at) VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+        Statement s(m_db,
+            "INSERT INTO apps(app_key, user_id, package_name, platform, shortcut, name, is_publish_to_public, "
+            "password, publish_range, created_at, updated_at, invite_key) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
         s.bind(Passwords::randomKey(32)).bind(p.userId).bind(p.packageName).bind(p.platform).bind(p.shortcut).bind(p.appName);
-        s.bind(p.isPublishToPublic).bind(p.password).bind(p.publishRange).bind(time).bind(time);
+        s.bind(p.isPublishToPublic)
+            .bind(p.password)
+            .bind(p.publishRange)
+            .bind(time)
+            .bind(time)
+            .bind(Passwords::randomKey(32));
         if (!s.run())
             return fail(Result::Failed);
     }

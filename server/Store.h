@@ -36,6 +36,7 @@ public:
         QString isPublishToPublic;
         QString password;
         QString publishRange;
+        QString inviteKey; // the secret part of the address of a release restricted to invited testers
     };
 
     struct Release
@@ -84,7 +85,14 @@ public:
     std::optional<User> userByKey(const QString &userKey);
     // Conflict: the e-mail address is taken.
     Result addUser(const QString &email, const QString &name, const QString &passwordHash, User *added);
+    // Keeps key, token and tickets (a stronger hash of the same password).
     bool setPasswordHash(qint64 userId, const QString &passwordHash);
+    // A new password: the user also gets a new key and token (every session must log in again) and
+    // every reset ticket of theirs ends.
+    bool replacePassword(qint64 userId, const QString &passwordHash);
+    // replacePassword for the user of a valid ticket, which is used up with the rest. Nothing when
+    // the ticket is unknown, used or expired.
+    std::optional<qint64> resetPassword(const QString &ticket, const QString &passwordHash);
 
     std::optional<App> appByShortcut(const QString &shortcut);
     std::optional<App> appFor(qint64 userId, const QString &packageName, const QString &platform);
@@ -110,6 +118,8 @@ public:
 
 private:
     bool exec(const char *sql);
+    bool migrate();
+    bool rotateCredentials(qint64 userId, const QString &passwordHash);
     sqlite3 *m_db = nullptr;
     std::recursive_mutex m_lock;
 };

@@ -111,6 +111,7 @@ int main(int argc, char *argv[])
     if (options.seedDemo)
         printLine(u"demo account: %1 / %2"_s.arg(demoEmail, demoPassword));
     qCInfo(lcServer).noquote() << "data folder" << options.dataDir << (options.strict ? "(strict)" : "");
+    qCInfo(lcServer).noquote() << "public address" << server.publicUrl();
 
     std::atomic<bool> finished{false};
     std::thread listener([&] {

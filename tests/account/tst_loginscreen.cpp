@@ -380,10 +380,12 @@ private slots:
         QCOMPARE(button(u"cancelButton"_s)->text(), u"返回"_s);
         QCOMPARE(m_service.outboxFiles().size(), mails + 1);
 
-        const QString unknown = newAddress();
+        // The service refuses an address longer than mail allows, which the screen's check lets through.
+        const QString unknown = QString(250, u'a') + u"@example.com"_s;
         replace(email, unknown);
         click(button(u"finishButton"_s));
         const QString refusal = m_service.call(u"user/forgetPassword"_s, {{u"email"_s, unknown}}).message();
+        QVERIFY(!refusal.isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(result->text(), refusal, 10000);
         QVERIFY(shows(mark, AccountMarks::caution()));
         QCOMPARE(m_screen->loginStatus(), 2);

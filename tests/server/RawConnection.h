@@ -31,6 +31,7 @@ public:
     RawConnection &operator=(const RawConnection &) = delete;
 
     bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
     bool send(const QByteArray &bytes)
     {
         qsizetype sent = 0;

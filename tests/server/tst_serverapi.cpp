@@ -97,8 +97,10 @@ private Q_SLOTS:
     {
         const TestService::Account me = m_service.registerAndLogin();
         QVERIFY2(me.valid(), qPrintable(me.error));
-        expectRefusal(m_service.call(u"user/forgetPassword"_s, {{u"email"_s, u"stranger@example.com"_s}}), 1012);
+        // An address without an account: the answer of a known one, and no mail.
+        QCOMPARE(m_service.call(u"user/forgetPassword"_s, { { u"email"_s, u"stranger@example.com"_s } }).code(), 0);
         QCOMPARE(m_service.outboxFiles().size(), 0);
+        expectRefusal(m_service.call(u"user/forgetPassword"_s, { { u"email"_s, u"not-an-address"_s } }), 1004);
 
         QCOMPARE(m_service.call(u"user/forgetPassword"_s, {{u"email"_s, me.email}}).code(), 0);
         QCOMPARE(m_service.outboxFiles().size(), 1);
@@ -213,9 +215,8 @@ private Q_SLOTS:
         QTest::newRow("plus for a space") << QByteArray("POST") << u"/apiv1/desktop/checkNewestVersion"_s << formType << QByteArray()
                                           << "releaseno=1.0+beta&type=mac&" + commonFields() << u"+"_s;
         QTest::newRow("no charset") << QByteArray("POST") << u"/apiv1/desktop/checkNewestVersion"_s
-                                    << QByteArray("application/x-www-form-urlencoded") << QByteArray() << ok << u"charset=utf-8"_s;
-        QTest::newRow("other host") << QByteArray("POST") << u"/apiv1/desktop/checkNewestVersion"_s << formType
-                                    << QByteArray("quillo.example.com") << ok << u"quillo.example.com"_s;
+                                    << QByteArray("application/x-www-form-urlencoded") << QByteArray() << ok
+                                    << u"charset=utf-8"_s;
         QTest::newRow("query string") << QByteArray("POST") << u"/apiv1/desktop/checkNewestVersion?x=1"_s << formType << QByteArray() << ok
                                       << u"x=1"_s;
         QTest::newRow("common field missing") << QByteArray("POST") << u"/apiv1/desktop/checkNewestVersion"_s << formType << QByteArray()

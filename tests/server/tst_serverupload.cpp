@@ -138,7 +138,9 @@ private Q_SLOTS:
         options.name = u"相册"_s;
         const auto first = m_service.upload(m_alice, m_ipa, options);
         QVERIFY2(first.code() == 0, first.body.constData());
-        QCOMPARE(first.data().value(u"appShortcutUrl"_s).toString(), u"photos"_s);
+        // For invited testers only: the page's address carries the application's invitation key.
+        const QString address = first.data().value(u"appShortcutUrl"_s).toString();
+        QVERIFY2(QRegularExpression(u"^photos/[0-9a-f]{32}$"_s).match(address).hasMatch(), qPrintable(address));
 
         // The application is now known: the preparation returns its suffix and settings, as text.
         const auto prepared = m_service.call(u"app/uploadPrepare"_s,
@@ -167,19 +169,21 @@ private Q_SLOTS:
         QCOMPARE(releases.last().name, u"相册"_s);
 
         // The page asks for the password before it offers the package.
-        const QString page = QString::fromUtf8(m_service.get(u"/photos"_s).body);
+        const QString page = QString::fromUtf8(m_service.get(u'/' + address).body);
         QVERIFY(page.contains(u"1.1 (8)"_s));
         QVERIFY(page.contains(u"1.0 (7)"_s)); // history
         QVERIFY(page.contains(u"name=\"password\""_s));
-        QVERIFY(!page.contains(u"/photos/download"_s));
-        QCOMPARE(m_service.get(u"/photos/download"_s).status, 403);
+        QVERIFY(!page.contains(u"/download"_s));
+        QCOMPARE(m_service.get(u'/' + address + u"/download"_s).status, 403);
         const QList<std::pair<QByteArray, QByteArray>> form = {{"Content-Type", "application/x-www-form-urlencoded"}};
-        const auto wrong = m_service.request("POST", u"/photos"_s, form, "password=nope");
+        const auto wrong = m_service.request("POST", u'/' + address, form, "password=nope");
         QCOMPARE(wrong.status, 403);
-        QVERIFY(!wrong.body.contains("/photos/download"));
-        const auto granted = m_service.request("POST", u"/photos"_s, form, "password=pw123");
+        QVERIFY(!wrong.body.contains("/download"));
+        const auto granted = m_service.request("POST", u'/' + address, form, "password=pw123");
         QCOMPARE(granted.status, 200);
-        const QRegularExpressionMatch link = QRegularExpression(u"href=\"(/photos/download\\?ticket=[0-9a-f-]+)\""_s).match(QString::fromUtf8(granted.body));
+        const QRegularExpressionMatch link
+            = QRegularExpression(u"href=\"(/photos/[0-9a-f]{32}/download\\?ticket=[0-9a-f-]+)\""_s)
+                  .match(QString::fromUtf8(granted.body));
         QVERIFY2(link.hasMatch(), granted.body.constData());
         const auto download = m_service.get(link.captured(1));
         QCOMPARE(download.status, 200);

@@ -1,6 +1,7 @@
 // The stand-in service's rules for the client's wire format, and the small pure pieces it is
 // built from (password hashes, version order, suffixes, the QR code on the download page).
 #include "server/ApiService.h"
+#include "server/HostPolicy.h"
 #include "server/Pages.h"
 #include "server/Passwords.h"
 #include "server/ServerOptions.h"
@@ -13,6 +14,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <sqlite3.h>
 
 using namespace Qt::StringLiterals;
 
@@ -166,6 +169,92 @@ private Q_SLOTS:
         QCOMPARE(WireRules::checkHost(host, u"127.0.0.1"_s, port, false).isEmpty(), accepted);
     }
 
+    // Which Host headers name the service, for a server on 127.0.0.1:8690 and one on every address.
+    void hostPolicy_data()
+    {
+        QTest::addColumn<QString>("listen");
+        QTest::addColumn<QStringList>("extra"); // further arguments
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("accepted");
+        const QString loopback = u"127.0.0.1:8690"_s;
+        QTest::newRow("listening address") << loopback << QStringList() << u"127.0.0.1:8690"_s << true;
+        QTest::newRow("localhost") << loopback << QStringList() << u"LocalHost:8690"_s << true;
+        QTest::newRow("a rebound name") << loopback << QStringList() << u"evil.example:8690"_s << false;
+        QTest::newRow("another loopback address") << loopback << QStringList() << u"127.0.0.2:8690"_s << false;
+        QTest::newRow("allowed name, any port")
+            << loopback << QStringList { u"--allow-host"_s, u"quillo.lan"_s } << u"QUILLO.lan:9"_s << true;
+        QTest::newRow("allowed name, other port")
+            << loopback << QStringList { u"--allow-host"_s, u"quillo.lan:8690"_s } << u"quillo.lan:9"_s << false;
+        QTest::newRow("allowed name, default port")
+            << loopback << QStringList { u"--allow-host"_s, u"quillo.lan:443"_s } << u"quillo.lan"_s << true;
+        QTest::newRow("public url") << loopback << QStringList { u"--public-url"_s, u"https://q.example.com"_s }
+                                    << u"q.example.com"_s << true;
+        QTest::newRow("any") << loopback << QStringList { u"--allow-host"_s, u"*"_s } << u"whatever:1"_s << true;
+        const QStringList everywhere = { u"--allow-non-loopback"_s, u"--public-url"_s, u"http://quillo.lan:8690"_s };
+        QTest::newRow("everywhere, an address") << u"0.0.0.0:8690"_s << everywhere << u"192.168.7.9:8690"_s << true;
+        QTest::newRow("everywhere, a v6 address") << u"[::]:8690"_s << everywhere << u"[fe80::1]:8690"_s << true;
+        QTest::newRow("everywhere, address and other port")
+            << u"0.0.0.0:8690"_s << everywhere << u"192.168.7.9:80"_s << false;
+        QTest::newRow("everywhere, a rebound name")
+            << u"0.0.0.0:8690"_s << everywhere << u"evil.example:8690"_s << false;
+        QTest::newRow("everywhere, the public name") << u"0.0.0.0:8690"_s << everywhere << u"quillo.lan:8690"_s << true;
+        QTest::newRow("absent") << loopback << QStringList() << QString() << false;
+    }
+    void hostPolicy()
+    {
+        QFETCH(QString, listen);
+        QFETCH(QStringList, extra);
+        QFETCH(QString, host);
+        QFETCH(bool, accepted);
+        QString error;
+        const auto options = ServerOptions::parse(QStringList { u"--listen"_s, listen } + extra, &error);
+        QVERIFY2(options, qPrintable(error));
+        const HostPolicy policy(*options, options->resolvedPublicUrl(8690), 8690);
+        const QString refusal = policy.check(host);
+        QVERIFY2(refusal.isEmpty() == accepted, qPrintable(refusal));
+        if (!accepted && !host.isEmpty())
+            QVERIFY2(refusal.contains(host), qPrintable(refusal));
+    }
+
+    // A database of the first schema gets an invitation key for each application, and keeps the rest.
+    void olderDatabaseGetsInvitationKeys()
+    {
+        const QString path = TestEnvironment::path(u"schema1/quillo.db"_s);
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+        const char *schema1
+            = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+              "INSERT INTO meta VALUES('schema_version', '1');"
+              "CREATE TABLE users(id INTEGER PRIMARY KEY, user_key TEXT NOT NULL UNIQUE, email TEXT NOT NULL UNIQUE "
+              "COLLATE NOCASE,"
+              " name TEXT NOT NULL, password_hash TEXT NOT NULL, token TEXT NOT NULL, created_at INTEGER NOT NULL);"
+              "INSERT INTO users VALUES(1, 'k1', 'a@b.cn', 'a', 'h', 't', 0);"
+              "CREATE TABLE apps(id INTEGER PRIMARY KEY, app_key TEXT NOT NULL UNIQUE, user_id INTEGER NOT NULL "
+              "REFERENCES users(id),"
+              " package_name TEXT NOT NULL, platform TEXT NOT NULL, shortcut TEXT NOT NULL UNIQUE COLLATE NOCASE, name "
+              "TEXT NOT NULL,"
+              " is_publish_to_public TEXT NOT NULL, password TEXT NOT NULL, publish_range TEXT NOT NULL,"
+              " created_at INTEGER NOT NULL, updated_at INTEGER NOT NULL, UNIQUE(user_id, package_name, platform));"
+              "INSERT INTO apps VALUES(1, 'a1', 1, 'org.one', 'ios', 'one', 'One', '1', 'pw', '3', 0, 0);"
+              "INSERT INTO apps VALUES(2, 'a2', 1, 'org.two', 'ios', 'two', 'Two', '1', '', '2', 0, 0);";
+        QCOMPARE(sqlite3_exec(db, schema1, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+
+        Store store;
+        QString error;
+        QVERIFY2(store.open(path, &error), qPrintable(error));
+        const auto one = store.appByShortcut(u"one"_s);
+        const auto two = store.appByShortcut(u"two"_s);
+        QVERIFY(one && two);
+        QVERIFY(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(one->inviteKey).hasMatch());
+        QVERIFY(two->inviteKey.size() == 32 && two->inviteKey != one->inviteKey);
+        QCOMPARE(one->password, u"pw"_s);
+        QCOMPARE(ApiService::pageAddress(*one), u"one/"_s + one->inviteKey);
+        QCOMPARE(ApiService::pageAddress(*two), u"two"_s);
+        QCOMPARE(store.userByKey(u"k1"_s)->email, u"a@b.cn"_s);
+        QCOMPARE(store.setting(u"schema_version"_s), u"2"_s);
+    }
+
     void uploadPartOrder()
     {
         const QStringList names = WireRules::uploadFieldNames();
@@ -288,7 +377,18 @@ private Q_SLOTS:
         QVERIFY(!ServerOptions::parse({u"--listen"_s, u"0.0.0.0:8690"_s}, &error));
         QVERIFY2(error.contains(u"--allow-non-loopback"_s), qPrintable(error));
         QVERIFY(!ServerOptions::parse({u"--listen"_s, u"192.168.1.2:8690"_s}, &error));
-        QVERIFY(ServerOptions::parse({u"--listen"_s, u"0.0.0.0:8690"_s, u"--allow-non-loopback"_s}, &error));
+        // Every address: mails and pages need the address clients use.
+        QVERIFY(!ServerOptions::parse({ u"--listen"_s, u"0.0.0.0:8690"_s, u"--allow-non-loopback"_s }, &error));
+        QVERIFY2(error.contains(u"--public-url"_s), qPrintable(error));
+        parsed = ServerOptions::parse({ u"--listen"_s, u"0.0.0.0:8690"_s, u"--allow-non-loopback"_s, u"--public-url"_s,
+                                          u"http://Quillo.LAN:8690/"_s },
+            &error);
+        QVERIFY2(parsed, qPrintable(error));
+        QCOMPARE(parsed->publicUrl, u"http://quillo.lan:8690"_s);
+        for (const QString &bad :
+            { u"ftp://quillo.lan"_s, u"http://quillo.lan/base"_s, u"http://u:p@quillo.lan"_s, u"quillo.lan"_s })
+            QVERIFY2(!ServerOptions::parse({ u"--public-url"_s, bad }, &error), qPrintable(bad));
+        QVERIFY(!ServerOptions::parse({ u"--allow-host"_s, u"a b"_s }, &error));
         QVERIFY(!ServerOptions::parse({u"--listen"_s, u"127.0.0.1:99999"_s}, &error));
         QVERIFY(!ServerOptions::parse({u"--newest-version"_s, u"2.0"_s}, &error)); // without its URL
         parsed = ServerOptions::parse({}, &error);
