@@ -369,7 +369,7 @@ QString AccountCommands::forgotPasswordHelp()
            "\n"
            "  --email 邮箱   注册时使用的邮箱；不给出时提示输入\n"
            "\n"
-           "退出码：0 邮件已发送，2 邮件地址非法，5 服务拒绝（如邮箱尚未注册），6 网络故障。\n"_s;
+           "退出码：0 服务已受理，2 邮件地址非法，5 服务拒绝，6 网络故障。\n"_s;
 }
 
 int AccountCommands::forgotPassword(Console &console, const QStringList &arguments)

@@ -303,7 +303,8 @@ ApiReply ApiService::forgetPassword(const FormFields &fields)
         qCWarning(lcServer) << "cannot write the mail" << path;
         return ApiReply::refusal(ApiReply::Internal, u"邮件发送失败，请稍后重试"_s);
     }
-    qCInfo(lcServer).noquote() << "mail to" << user->email << "subject" << subject << "link" << link << "file" << path;
+    // The ticket is a credential until it is used: the log names the mail's file, never the link.
+    qCInfo(lcServer).noquote() << "mail to" << user->email << "subject" << subject << "file" << path;
     return ApiReply::success(QJsonObject());
 }
 
