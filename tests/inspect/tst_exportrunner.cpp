@@ -150,10 +150,11 @@ private Q_SLOTS:
         QVERIFY(Fixtures::fakeXcodebuildArguments().isEmpty());
     }
 
-    // Cancelling ends the tool itself (by its process id), and reports nothing.
+    // Cancelling ends the tool itself (by its process id), and reports nothing. The tool would
+    // wait 15 s: well past the 5 s in which it must have gone.
     void cancelEndsTheToolWithoutAResult()
     {
-        Fixtures::useFakeXcodebuild(u"sleep:60"_s);
+        Fixtures::useFakeXcodebuild(u"sleep:15"_s);
         auto *runner = new ExportRunner;
         QSignalSpy finished(runner, &ExportRunner::finished);
         QVERIFY(runner->start(m_archive, u"Demo Profile"_s));
@@ -173,7 +174,7 @@ private Q_SLOTS:
         QCOMPARE(finished.first().at(0).toBool(), true);
 
         // Destroying a runner with an export under way ends its tool the same way.
-        Fixtures::useFakeXcodebuild(u"sleep:60"_s);
+        Fixtures::useFakeXcodebuild(u"sleep:15"_s);
         QVERIFY(runner->start(m_archive, u"Demo Profile"_s));
         QTRY_COMPARE(Fixtures::fakeXcodebuildPids().size(), 1);
         const qint64 second = Fixtures::fakeXcodebuildPids().constFirst();
