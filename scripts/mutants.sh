@@ -81,13 +81,20 @@ fi
 sync_tree() {
     mkdir -p "$src"
     local file
+    declare -A present=()
     while IFS= read -r -d '' file; do
         [ -f "$file" ] || continue
+        present[$file]=1
         if ! cmp -s "$file" "$src/$file"; then
             mkdir -p "$src/$(dirname "$file")"
             cp "$file" "$src/$file"
         fi
     done < <(git ls-files -z --cached --others --exclude-standard)
+    # Files the tree no longer has go from the copy too (a globbed source would still be built).
+    while IFS= read -r -d '' file; do
+        file=${file#"$src"/}
+        [ -n "${present[$file]:-}" ] || rm -f "$src/$file"
+    done < <(find "$src" -type f -print0)
 }
 
 configure() {
