@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QLockFile>
 #include <QSettings>
 
 #include <fcntl.h>
@@ -69,6 +70,22 @@ void prepareFile(const QString &path)
         ::fchmod(fd, 0600);
         ::close(fd);
     }
+}
+
+// QSettings locks "<file>.lock" around each write. A writer killed between creating that file and
+// writing its process id into it leaves it empty, and QSettings waits 30 s before it counts such a
+// file as stale: the next write would hang that long. An empty lock file is taken over once it
+// is two seconds old; a lock file naming a live writer is waited for as QSettings would.
+void takeOverAbandonedLock(const QString &settingsPath)
+{
+    const QString path = settingsPath + u".lock"_s;
+    const QFileInfo info(path);
+    if (!info.exists() || info.size() > 0)
+        return;
+    QLockFile lock(path);
+    lock.setStaleLockTime(std::chrono::seconds(2));
+    if (lock.tryLock(std::chrono::seconds(3)))
+        lock.unlock();
 }
 
 struct Store
@@ -146,6 +163,7 @@ bool Preferences::flush()
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             current.settings->setValue(it.key(), it.value());
     }
+    takeOverAbandonedLock(current.path);
     current.settings->sync();
     current.failed = current.settings->status() != QSettings::NoError;
     if (current.failed) {

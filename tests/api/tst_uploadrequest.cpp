@@ -175,7 +175,7 @@ private Q_SLOTS:
         QSignalSpy finished(&upload, &UploadRequest::finished);
         upload.start();
         QVERIFY(finished.wait());
-        QTest::qWait(30);
+        QCoreApplication::processEvents(); // a second report, queued with the first, arrives now
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().at(0).toInt(), status);
         QCOMPARE(finished.first().at(1), json);
@@ -198,7 +198,7 @@ private Q_SLOTS:
         delete upload;
         const int seen = emitted;
         QTRY_COMPARE(peer.openConnections(), 0);
-        QTest::qWait(100);
+        QCoreApplication::processEvents(); // what was queued for the freed upload
         QCOMPARE(emitted, seen);
         QVERIFY(emitted < 1000);
     }
@@ -214,8 +214,9 @@ private Q_SLOTS:
         UploadRequest upload(QUrl::fromEncoded(peer.url("/u")), {}, path, u"file"_s, u"shrinks.ipa"_s,
                              u"application/octet-stream"_s);
         QSignalSpy finished(&upload, &UploadRequest::finished);
+        QSignalSpy progress(&upload, &UploadRequest::progress);
         upload.start();
-        QTest::qWait(300); // the socket buffers fill up
+        QVERIFY(progress.wait(10000)); // sending has begun; the peer reads nothing yet
         QVERIFY(QFile::resize(path, 1024 * 1024));
         peer.setReadRequests(true);
         QVERIFY(finished.wait(10000));

@@ -1,6 +1,7 @@
 #include "app/Preferences.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -102,6 +103,25 @@ private Q_SLOTS:
         const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
         QVERIFY(document.isObject());
         QCOMPARE(document.object().value(u"isAutoUpdate"_s).toString(), u"1"_s);
+    }
+
+    // A writer killed right after creating the lock file leaves it empty (the kills below hit that
+    // moment now and then). The next write takes it over instead of waiting the 30 s after which
+    // QSettings alone would count it as stale.
+    void emptyLockFileLeftByAKilledWriter()
+    {
+        QFile lock(m_file + u".lock"_s);
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.close();
+        Preferences::setValue(u"isAutoUpdate"_s, u"1"_s);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(Preferences::flush());
+        QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!lock.exists());
+        QFile file(m_file);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(file.readAll()).object().value(u"isAutoUpdate"_s).toString(), u"1"_s);
     }
 
     void killDuringWritesLeavesAWholeFile()

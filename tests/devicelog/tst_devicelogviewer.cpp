@@ -5,6 +5,7 @@
 #include "devicelog/DeviceLogTableView.h"
 #include "devicelog/QDViewDeviceLogController.h"
 #include "tests/devicelog/FakeDeviceConsole.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/GuiTestMain.h"
 #include "ui/SaveDialog.h"
 
@@ -14,8 +15,6 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-
-#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -37,6 +36,34 @@ QString readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Bands of dark (text) pixels drawn inside a row, from the table's grab: the lines the row shows.
+int drawnLines(DeviceLogTableView *table, int row)
+{
+    const QImage image = table->viewport()->grab().toImage();
+    const int top = table->rowViewportPosition(row);
+    const int bottom = top + table->rowHeight(row); // exclusive
+    int bands = 0;
+    bool inBand = false;
+    for (int y = qMax(top, 0); y < qMin(bottom, image.height()); ++y) {
+        bool ink = false;
+        for (int x = 0; x < image.width() && !ink; ++x)
+            ink = qGray(image.pixel(x, y)) < 128;
+        if (ink && !inBand)
+            ++bands;
+        inBand = ink;
+    }
+    return bands;
+}
+
+// Lines of a run of `count` letters w in the log font at the column's text width (the column less
+// ten pixels), from the font's own advance: the font is fixed-width.
+int wrappedLines(DeviceLogTableView *table, int count, const QFontMetricsF &metrics)
+{
+    const qreal width = table->columnWidth(0) - 10;
+    const int perLine = int(width / metrics.horizontalAdvance(u'w'));
+    return perLine > 0 ? (count + perLine - 1) / perLine : 0;
 }
 
 } // namespace
@@ -116,12 +143,20 @@ private Q_SLOTS:
         QTRY_VERIFY(QFile::exists(path));
         QCOMPARE(readFile(path), shown(1, "app", u"keep 中文\n"_s) + shown(3, "app", u"keep too\n"_s));
 
-        // Cancelling writes nothing.
-        const QString cancelled = TestEnvironment::path(u"saved/cancelled.txt"_s);
+        // Cancelling writes nothing, anywhere (not the proposed name in the home folder either).
+        // A save queued behind the cancelled one tells when the cancellation has been handled.
+        const QStringList before = Fixtures::filesBelow(TestEnvironment::root());
         SaveDialog::setNextFileName(QString());
         viewer.saveLogFile();
-        QTest::qWait(50);
-        QVERIFY(!QFile::exists(cancelled));
+        const QString next = TestEnvironment::path(u"saved/next.txt"_s);
+        SaveDialog::setNextFileName(next);
+        viewer.saveLogFile();
+        QTRY_VERIFY(QFile::exists(next));
+        QStringList expected = before;
+        expected.append(u"saved/next.txt"_s);
+        expected.sort();
+        QCOMPARE(Fixtures::filesBelow(TestEnvironment::root()), expected);
+        QVERIFY(!QFile::exists(QDir::homePath() + u"/DeviceLog.txt"_s));
     }
 
     void copyingRowsThreeAndOne()
@@ -242,7 +277,7 @@ private Q_SLOTS:
         QStringList entries;
         for (int i = 0; i < 3000; ++i)
             entries.append(shown(i % 60, "app", u"entry %1\n"_s.arg(i)));
-        entries.append(shown(1, "app", QString(300, u'w') + u'\n'));
+        entries.append(QString(300, u'w') + u'\n');
         entries.append(u"last entry of a chunk"_s);
         viewer.logModel()->addEntries(entries);
         table->scrollToLastRow();
@@ -255,18 +290,26 @@ private Q_SLOTS:
         const int last = int(entries.size()) - 1;
         QVERIFY(table->rowViewportPosition(last) + table->rowHeight(last) <= table->viewport()->height());
 
-        const QFont font = DeviceLogStyle::logFont();
-        const qreal lineSpacing = QFontMetricsF(font).lineSpacing();
-        // One line and its line feed: two lines x 1.3 - 12.
-        QCOMPARE(table->rowHeight(last - 2), int(std::ceil(float(2 * lineSpacing) * 1.3f - 12.0f)));
-        QVERIFY(table->rowHeight(last - 1) > table->rowHeight(last - 2)); // wrapped
-        // Without a line feed the rule would leave less than a line; the row keeps one line.
-        QCOMPARE(table->rowHeight(last), int(std::ceil(lineSpacing)));
+        // What the rows show, counted in the drawn pixels: every line of an entry, none cut off.
+        const QFontMetricsF metrics(DeviceLogStyle::logFont());
+        const qreal lineSpacing = metrics.lineSpacing();
+        QCOMPARE(drawnLines(table, last - 2), 1);
+        QCOMPARE(drawnLines(table, last), 1);
+        QCOMPARE(drawnLines(table, last - 1), wrappedLines(table, 300, metrics));
+        QVERIFY(wrappedLines(table, 300, metrics) > 1);
+        for (const int row : { last - 2, last - 1, last }) // room for every line shown
+            QVERIFY(table->rowHeight(row) >= drawnLines(table, row) * lineSpacing - 1);
+        // One line and its line feed measure two lines: two lines x 1.3 - 12. Without a line feed
+        // that rule would leave less than a line; the row keeps one line.
+        QVERIFY(qAbs(table->rowHeight(last - 2) - (2 * lineSpacing * 1.3 - 12)) <= 1);
+        QVERIFY(qAbs(table->rowHeight(last) - lineSpacing) <= 1);
 
-        // A narrower column wraps the long entry onto more lines.
-        const int wide = table->rowHeight(last - 1);
+        // A narrower column wraps the long entry onto more lines, all of them shown.
+        const int wide = wrappedLines(table, 300, metrics);
         viewer.resize(400, 400);
-        QTRY_VERIFY(table->rowHeight(last - 1) > wide);
+        QTRY_VERIFY(wrappedLines(table, 300, metrics) > wide);
+        table->scrollToLastRow();
+        QTRY_COMPARE(drawnLines(table, last - 1), wrappedLines(table, 300, metrics));
 
         // Even rows on 245 grey, odd rows white (at the right edge, away from the text).
         table->scrollToTop();

@@ -107,16 +107,21 @@ public Q_SLOTS:
     void fail(const QVariant &record) { errors.append(record); }
 };
 
-// One API call of the desktop program; its outcome (data or error record).
-QVariantList configCall(Receiver &receiver)
+// One API call of the desktop program, config/constants: true once its one outcome (data or
+// error record) has reached the receiver, false when none came within 30 s.
+bool configCall(Receiver &receiver)
 {
     receiver.successes.clear();
     receiver.errors.clear();
     std::unique_ptr<CloudClient> client = CloudClient::getInstance();
     client->getConfigConstants(&receiver, u"ok:"_s, u"fail:"_s);
-    if (!QTest::qWaitFor([&] { return receiver.successes.size() + receiver.errors.size() == 1; }, 30000))
-        return {};
-    return receiver.errors;
+    return QTest::qWaitFor([&] { return receiver.successes.size() + receiver.errors.size() == 1; }, 30000);
+}
+
+// The service's name in a config/constants reply, as the stand-in service sends it.
+QString serviceName(const QVariant &data)
+{
+    return data.toMap().value(u"serviceName"_s).toString();
 }
 
 // Sets an environment variable for this process (and the commands it starts) until the guard goes.
@@ -216,8 +221,10 @@ private Q_SLOTS:
         const qsizetype before = m_proxy.requests().size();
 
         Receiver receiver;
-        QCOMPARE(configCall(receiver), QVariantList());
+        QVERIFY2(configCall(receiver), "no answer");
+        QCOMPARE(receiver.errors, QVariantList());
         QCOMPARE(receiver.successes.size(), 1);
+        QCOMPARE(serviceName(receiver.successes.first()), u"Quillo"_s);
 
         const UploadFlow::Result result = uploadWithTheFlow(m_ipa);
         QVERIFY2(result.success(), qPrintable(result.message));
@@ -244,7 +251,10 @@ private Q_SLOTS:
         const Env bypass("no_proxy", "127.0.0.1");
         const qsizetype before = m_proxy.requests().size();
         Receiver receiver;
-        QCOMPARE(configCall(receiver), QVariantList());
+        QVERIFY2(configCall(receiver), "no answer");
+        QCOMPARE(receiver.errors, QVariantList());
+        QCOMPARE(receiver.successes.size(), 1);
+        QCOMPARE(serviceName(receiver.successes.first()), u"Quillo"_s);
         QVERIFY(uploadWithTheFlow(m_ipa).success());
         const ProcessRun cli = runQuilloProcess({ u"upload"_s, m_ipa, u"--quiet"_s });
         QVERIFY2(cli.exitCode == 0, cli.describe().constData());
@@ -286,9 +296,9 @@ private Q_SLOTS:
         qputenv("QUILLO_SERVICE_HOST", "https://" + peer.hostPort().toUtf8());
         const auto restore = qScopeGuard([this] { m_service.setAsServiceHost(); });
         Receiver receiver;
-        const QVariantList errors = configCall(receiver);
-        QCOMPARE(errors.size(), 1);
-        QCOMPARE(errors.first().toMap().value(u"code"_s).toString(), u"100"_s);
+        QVERIFY2(configCall(receiver), "no answer");
+        QCOMPARE(receiver.errors.size(), 1);
+        QCOMPARE(receiver.errors.first().toMap().value(u"code"_s).toString(), u"100"_s);
         QVERIFY2(m_proxy.requests().contains(u"CONNECT %1 HTTP/1.1"_s.arg(peer.hostPort())),
             qPrintable(m_proxy.requests().join(u'\n')));
         QTRY_COMPARE(peer.unparsedData().size(), 1);
@@ -307,9 +317,9 @@ private Q_SLOTS:
             const Env proxy("http_proxy", m_proxy.url().toUtf8());
             qputenv("QUILLO_SERVICE_HOST", "127.0.0.1:9");
             Receiver receiver;
-            const QVariantList errors = configCall(receiver);
-            QCOMPARE(errors.size(), 1);
-            const QString code = errors.first().toMap().value(u"code"_s).toString();
+            QVERIFY2(configCall(receiver), "no answer");
+            QCOMPARE(receiver.errors.size(), 1);
+            const QString code = receiver.errors.first().toMap().value(u"code"_s).toString();
             QVERIFY2(code == u"2"_s || code == u"100"_s, qPrintable(code));
             const UploadFlow::Result result = uploadWithTheFlow(m_ipa);
             QCOMPARE(result.kind, UploadFlow::Result::Kind::TransportError);
@@ -321,9 +331,9 @@ private Q_SLOTS:
             const Env proxy("http_proxy", "http://127.0.0.1:9");
             m_service.setAsServiceHost();
             Receiver receiver;
-            const QVariantList errors = configCall(receiver);
-            QCOMPARE(errors.size(), 1);
-            QCOMPARE(errors.first().toMap().value(u"code"_s).toString(), u"100"_s);
+            QVERIFY2(configCall(receiver), "no answer");
+            QCOMPARE(receiver.errors.size(), 1);
+            QCOMPARE(receiver.errors.first().toMap().value(u"code"_s).toString(), u"100"_s);
             const ProcessRun cli = runQuilloProcess({ u"upload"_s, m_ipa, u"--quiet"_s });
             QVERIFY2(cli.exitCode == 6, cli.describe().constData());
         }

@@ -8,6 +8,7 @@
 #include "app/QSLoginModel.h"
 #include "tests/faults/FaultSupport.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/Skips.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestService.h"
 #include "upload/UploadFlow.h"
@@ -32,6 +33,14 @@ using namespace Qt::StringLiterals;
 namespace {
 
 bool g_tmpfs = false;
+
+// Only a mount makes a read-only or a full file system.
+#define SKIP_WITHOUT_MOUNTS()                                                                                          \
+    do {                                                                                                               \
+        if (qgetenv("QUILLO_TEST_NO_MOUNTS") == "1")                                                                   \
+            QUILLO_SKIP(MountsTurnedOff, "QUILLO_TEST_NO_MOUNTS=1: no tmpfs mounts");                                  \
+        QUILLO_SKIP(NoMountNamespace, "no mount namespace here (user namespaces are not allowed)");                    \
+    } while (false)
 
 bool writeText(const char *path, const QByteArray &text)
 {
@@ -251,7 +260,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, readOnlyMount);
         if (readOnlyMount && !g_tmpfs)
-            QSKIP("no mount namespace here");
+            SKIP_WITHOUT_MOUNTS();
         TestService service;
         QVERIFY2(service.start(), qPrintable(service.errorString()));
         const TestService::Account me = service.registerAndLogin();
@@ -298,7 +307,7 @@ private Q_SLOTS:
     void serviceStoringOntoAFullDisk()
     {
         if (!g_tmpfs)
-            QSKIP("no mount namespace here: a size cap would end the service with SIGXFSZ, not a full disk");
+            SKIP_WITHOUT_MOUNTS(); // a size cap would end the service with SIGXFSZ, not fill its disk
         TestService service;
         QVERIFY(mountTmpfs(service.dataDir(), 6 * 1024 * 1024));
         QVERIFY2(service.start(), qPrintable(service.errorString()));

@@ -55,6 +55,23 @@ private:
     QByteArray m_saved;
 };
 
+// Threads of this process. Each aapt run reports from a thread of its own, which ends right after
+// it has queued its report: back at the count from before the runs, every report is queued.
+int threadCount()
+{
+    return int(QDir(u"/proc/self/task"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// Waits until every aapt run started since `threads` was counted has ended, then hands over what
+// they queued.
+bool allRunsReported(int threads)
+{
+    if (!QTest::qWaitFor([threads] { return threadCount() <= threads; }, 20000))
+        return false;
+    QCoreApplication::processEvents();
+    return true;
+}
+
 const QStringList RecordKeys{u"appBuild"_s, u"appName"_s,  u"appVersion"_s, u"createdDate"_s,
                              u"fileSize"_s, u"iconPath"_s, u"packageName"_s};
 
@@ -226,13 +243,15 @@ private Q_SLOTS:
                                   "sleep 0.3\n"
                                   "printf '%s\\n' \"$out\" | tail -c +31\n";
         const ResourceDir resources(toolFolder(u"pieces"_s, script));
+        const QString package = apk(u"pieces.apk"_s);
         RecordingDelegate delegate;
         PackageInspector inspector(&delegate);
-        inspector.ParseAPK(apk(u"pieces.apk"_s));
+        const int threads = threadCount();
+        inspector.ParseAPK(package);
         QTRY_COMPARE_WITH_TIMEOUT(delegate.platforms.size(), 1, 20000);
         QCOMPARE(delegate.record.value(u"packageName"_s), QVariant(u"com.example.demo"_s));
         QCOMPARE(delegate.record.value(u"appName"_s), QVariant(u"Demo"_s));
-        QTest::qWait(200);
+        QVERIFY(allRunsReported(threads));
         QCOMPARE(delegate.platforms.size(), 1);
     }
 
@@ -251,11 +270,12 @@ private Q_SLOTS:
 
         RecordingDelegate delegate;
         PackageInspector inspector(&delegate);
+        const int threads = threadCount();
         inspector.ParseAPK(slow);
         inspector.ParseAPK(fast);
         QTRY_COMPARE_WITH_TIMEOUT(delegate.platforms.size(), 1, 20000);
         QCOMPARE(delegate.record.value(u"packageName"_s), QVariant(u"com.example.fast"_s));
-        QTest::qWait(1500); // the slow run ends meanwhile and is dropped
+        QVERIFY(allRunsReported(threads)); // the slow run has ended and reported: dropped
         QCOMPARE(delegate.platforms.size(), 1);
         QCOMPARE(delegate.record.value(u"packageName"_s), QVariant(u"com.example.fast"_s));
         QCOMPARE(delegate.filePath, fast);
@@ -265,7 +285,7 @@ private Q_SLOTS:
         const QString ipa = TestEnvironment::path(u"packages/after.ipa"_s);
         QVERIFY(Fixtures::makeIpa(ipa));
         inspector.ParseIPA(ipa);
-        QTest::qWait(1500);
+        QVERIFY(allRunsReported(threads));
         QCOMPARE(delegate.platforms, (QStringList{u"android"_s, u"ios"_s}));
         QCOMPARE(delegate.record.value(u"packageName"_s), QVariant(u"com.example.demo"_s));
     }
@@ -274,12 +294,14 @@ private Q_SLOTS:
     {
         const QByteArray script = "#!/bin/sh\nsleep 0.5\nexec \"" + QFile::encodeName(realAapt()) + "\" \"$@\"\n";
         const ResourceDir resources(toolFolder(u"delayed"_s, script));
+        const QString package = apk(u"gone.apk"_s);
         RecordingDelegate delegate;
+        const int threads = threadCount();
         {
             PackageInspector inspector(&delegate);
-            inspector.ParseAPK(apk(u"gone.apk"_s));
+            inspector.ParseAPK(package);
         }
-        QTest::qWait(1500);
+        QVERIFY(allRunsReported(threads));
         QCOMPARE(delegate.calls, (QStringList{u"setFilePath"_s, u"setAppType"_s}));
     }
 

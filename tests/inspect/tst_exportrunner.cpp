@@ -5,6 +5,7 @@
 #include "inspect/PackageInspector.h"
 #include "inspect/QDArchiveModel.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/Skips.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -14,6 +15,21 @@
 #include <QSignalSpy>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// The process exists and has not ended (a zombie has ended: only its exit status is left).
+bool running(qint64 pid)
+{
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype state = line.lastIndexOf(')') + 2; // after "pid (name) "
+    return state < line.size() && line.at(state) != 'Z' && line.at(state) != 'X';
+}
+
+} // namespace
 
 class TestExportRunner : public QObject
 {
@@ -104,7 +120,7 @@ private Q_SLOTS:
         if (tool.isEmpty()) {
             qunsetenv("QUILLO_XCODEBUILD"); // the default path, absent on this system
             if (QFileInfo::exists(u"/usr/bin/xcodebuild"_s))
-                QSKIP("a real xcodebuild is installed");
+                QUILLO_SKIP(DefaultToolPathTaken, "a real xcodebuild is installed");
         } else {
             qputenv("QUILLO_XCODEBUILD", QFile::encodeName(tool));
         }
@@ -115,10 +131,13 @@ private Q_SLOTS:
         runner.start(m_archive, u"Demo Profile"_s);
         QCOMPARE(finished.size(), 0);
         QVERIFY(finished.wait(10000));
-        QTest::qWait(100);
-        QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().at(0).toBool(), false);
         QVERIFY(!QFileInfo::exists(finished.first().at(1).toString()));
+        // A second report would be queued before the one of an export started now.
+        Fixtures::useFakeXcodebuild(u"fail"_s);
+        runner.start(m_archive, u"Demo Profile"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 10000);
+        QCOMPARE(Fixtures::fakeXcodebuildPids().size(), 1);
     }
 
     // Without a profile name the tool cannot export: it is not started, and the failure follows.
@@ -138,27 +157,41 @@ private Q_SLOTS:
         QVERIFY(Fixtures::fakeXcodebuildArguments().isEmpty());
     }
 
-    void cancelStopsWithoutAResult()
+    // Cancelling ends the tool itself (by its process id), and reports nothing. The tool would
+    // wait 15 s: well past the 5 s in which it must have gone.
+    void cancelEndsTheToolWithoutAResult()
     {
-        Fixtures::useFakeXcodebuild(u"sleep:5"_s);
+        Fixtures::useFakeXcodebuild(u"sleep:15"_s);
         auto *runner = new ExportRunner;
         QSignalSpy finished(runner, &ExportRunner::finished);
         QVERIFY(runner->start(m_archive, u"Demo Profile"_s));
         QVERIFY(runner->isRunning());
-        QTest::qWait(200);
+        QTRY_COMPARE(Fixtures::fakeXcodebuildPids().size(), 1);
+        const qint64 tool = Fixtures::fakeXcodebuildPids().constFirst();
+        QVERIFY(running(tool));
         runner->cancel();
         QVERIFY(!runner->isRunning());
-        QTest::qWait(300);
-        QCOMPARE(finished.size(), 0);
-        // Destroying a runner with an export under way stops it the same way.
+        QTRY_VERIFY2(!running(tool), "the build tool runs on after cancel()");
+
+        // The next export's report is the only one: the cancelled one's would have come first.
+        Fixtures::useFakeXcodebuild(u"export"_s);
         QVERIFY(runner->start(m_archive, u"Demo Profile"_s));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().at(0).toBool(), true);
+
+        // Destroying a runner with an export under way ends its tool the same way, and then its
+        // folder goes.
+        Fixtures::useFakeXcodebuild(u"sleep:15"_s);
+        QVERIFY(runner->start(m_archive, u"Demo Profile"_s));
+        QTRY_COMPARE(Fixtures::fakeXcodebuildPids().size(), 1);
+        const qint64 second = Fixtures::fakeXcodebuildPids().constFirst();
+        QVERIFY(running(second));
         const QStringList folders = runner->folders();
-        delete runner;
-        QTest::qWait(300);
-        QCOMPARE(finished.size(), 0);
-        // The tools end, and then their folders go.
-        QTRY_COMPARE(QDir(WorkFolder::path()).entryList({ u"export-*"_s }, QDir::Dirs), QStringList());
         QCOMPARE(folders.size(), 1);
+        delete runner;
+        QTRY_VERIFY2(!running(second), "the build tool runs on after the runner went away");
+        QTRY_COMPARE(QDir(WorkFolder::path()).entryList({ u"export-*"_s }, QDir::Dirs), QStringList());
     }
 
     // Two exports at once (a second archive picked during the first): each reports for itself.

@@ -200,12 +200,15 @@ private Q_SLOTS:
     {
         Fixtures::App app;
         app.info.insert(u"CFBundleDisplayName"_s, u"演示 «App»"_s);
-        const QVariantMap xml = inspect(package(u"xml.ipa"_s, {app}));
-        app.binaryPlist = true;
-        const QVariantMap binary = inspect(package(u"binary.ipa"_s, {app}));
-        QCOMPARE(binary.value(u"appName"_s), QVariant(u"演示 «App»"_s));
-        for (const QString &key : {u"packageName"_s, u"appVersion"_s, u"appBuild"_s, u"appName"_s, u"iconPath"_s})
-            QCOMPARE(binary.value(key), xml.value(key));
+        const QVariantMap expected { { u"packageName"_s, u"com.example.demo"_s }, { u"appVersion"_s, u"1.2.3"_s },
+            { u"appBuild"_s, u"45"_s }, { u"appName"_s, u"演示 «App»"_s },
+            { u"iconPath"_s, QString(work() + u"/Payload/Demo.app/Icon.png"_s) } };
+        for (const bool binary : { false, true }) {
+            app.binaryPlist = binary;
+            const QVariantMap record = inspect(package(binary ? u"binary.ipa"_s : u"xml.ipa"_s, { app }));
+            for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+                QCOMPARE(record.value(it.key()), it.value());
+        }
     }
 
     // A package without Icon.png names a missing file, even when an earlier package that was never

@@ -426,6 +426,7 @@ private Q_SLOTS:
         TestService again({u"--seed-demo"_s, u"--data"_s, demo.dataDir()});
         QVERIFY2(again.start(), qPrintable(again.errorString()));
         const auto relogin = again.call(u"user/login"_s, {{u"email"_s, m.captured(1)}, {u"password"_s, m.captured(2)}});
+        QCOMPARE(login.data().value(u"userKey"_s).toString().size(), 32);
         QCOMPARE(relogin.data().value(u"userKey"_s), login.data().value(u"userKey"_s));
         QCOMPARE(again.call(u"user/register"_s, {{u"email"_s, m.captured(1)}, {u"name"_s, u"x"_s}, {u"password"_s, u"secret123"_s}}).code(), 1011);
     }

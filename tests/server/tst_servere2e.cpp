@@ -1,12 +1,12 @@
 // The program's own client against the running quillo-server in strict mode: every call the
 // desktop flow makes, through the real form transport and the real upload transport.
 #include "api/CloudClient.h"
-#include "api/UploadRequest.h"
 #include "app/Config.h"
 #include "app/QSLoginModel.h"
 #include "tests/server/Packages.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestService.h"
+#include "upload/UploadFlow.h"
 
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -59,39 +59,41 @@ class TestServerEndToEnd : public QObject
 
     struct UploadResult
     {
-        int status = 0;
-        QVariantMap json;
-        QString error;
-        qint64 lastProgress = 0;
-        qint64 contentLength = 0;
+        UploadFlow::Result result;
+        QString failure; // why the flow never got to a result
+        QVariantMap record; // the flow's record when the form would show
+        double lastProgress = 0;
     };
 
-    // The upload exactly as the upload controller builds it.
-    UploadResult upload(const QString &path, const QString &shortcut, const QString &description)
+    // The whole road of the upload window without its screen: inspection, the prepare call,
+    // the form's defaults with the user's description over them, the suffix check, the upload.
+    UploadResult upload(const QString &path, const QString &description)
     {
-        const QString fileName = QFileInfo(path).fileName();
-        const QVariantMap parameters = {{u"_api_key"_s, u"7c1e4a90d25b3f86e0a9c4d71b2f5e38"_s},
-                                        {u"uKey"_s, QSLoginModel::currentUid()},
-                                        {u"publishRange"_s, u"2"_s},
-                                        {u"isPublishToPublic"_s, u"1"_s},
-                                        {u"name"_s, QString()},
-                                        {u"shortcut"_s, shortcut},
-                                        {u"password"_s, QString()},
-                                        {u"updateDescription"_s, description}};
-        const QString type = fileName.endsWith(u"ipa"_s) ? u"application/iphone-package-archive"_s
-                                                         : u"application/vnd.android.package-archive"_s;
-        UploadRequest request(QUrl(Config::apiBase() + u"/app/upload"_s), parameters, path, u"file"_s, fileName, type);
-        UploadResult result;
-        result.contentLength = request.contentLength();
-        connect(&request, &UploadRequest::progress, this, [&](qint64 sent, qint64) { result.lastProgress = sent; });
-        QSignalSpy finished(&request, &UploadRequest::finished);
-        request.start();
-        if (!finished.wait(60000))
-            return result;
-        result.status = finished.at(0).at(0).toInt();
-        result.json = finished.at(0).at(1).toMap();
-        result.error = finished.at(0).at(2).toString();
-        return result;
+        UploadFlow flow;
+        UploadResult outcome;
+        flow.setSettingsSource([&flow, description] {
+            QVariantMap settings = UploadFlow::defaultSettings(flow.record());
+            settings[SettingKey::description] = description;
+            return settings;
+        });
+        bool finished = false;
+        connect(&flow, &UploadFlow::showApplicationInfo, &flow, [&] {
+            outcome.record = flow.record();
+            flow.uploadButtonClicked();
+        });
+        connect(&flow, &UploadFlow::inspectionEnded, &flow,
+            [&](InspectionFailure, const QString &detail) { outcome.failure = u"inspection ended: "_s + detail; });
+        connect(&flow, &UploadFlow::shortcutTaken, &flow, [&](const QString &message) { outcome.failure = message; });
+        connect(&flow, &UploadFlow::progressChanged, &flow, [&](double value) { outcome.lastProgress = value; });
+        connect(&flow, &UploadFlow::uploadFinished, &flow, [&](const UploadFlow::Result &result) {
+            outcome.result = result;
+            finished = true;
+        });
+        if (!flow.ParsePackage(path))
+            outcome.failure = u"not a package name"_s;
+        else if (!QTest::qWaitFor([&] { return finished || !outcome.failure.isEmpty(); }, 60000))
+            outcome.failure = u"no result within a minute in state "_s + UploadFlow::stateName(flow.state());
+        return outcome;
     }
 
 private Q_SLOTS:
@@ -179,17 +181,26 @@ private Q_SLOTS:
                      &result));
         QVERIFY(result.toMap().value(u"appKey"_s).toString().isEmpty());
 
-        const UploadResult uploaded = upload(path, shortcut, u"端到端\n第二行"_s);
-        QVERIFY2(uploaded.error.isEmpty(), qPrintable(uploaded.error + u' ' + QString::fromUtf8(m_service.log().right(600))));
-        QCOMPARE(uploaded.status, 200);
-        QCOMPARE(uploaded.json.value(u"code"_s).toInt(), 0);
-        QCOMPARE(uploaded.json.value(u"data"_s).toMap().value(u"appShortcutUrl"_s).toString(), shortcut);
-        QCOMPARE(uploaded.lastProgress, uploaded.contentLength);
+        const UploadResult uploaded = upload(path, u"端到端\n第二行"_s);
+        QVERIFY2(uploaded.failure.isEmpty(), qPrintable(uploaded.failure));
+        QVERIFY2(uploaded.result.success(),
+            qPrintable(uploaded.result.message + u' ' + QString::fromUtf8(m_service.log().right(600))));
+        QCOMPARE(uploaded.record.value(u"shortcutUrl"_s).toString(), shortcut);
+        QCOMPARE(uploaded.result.httpStatus, 200);
+        QCOMPARE(uploaded.result.appShortcutUrl, shortcut);
+        QCOMPARE(uploaded.result.downloadUrl, m_service.baseUrl() + u'/' + shortcut);
+        QCOMPARE(uploaded.lastProgress, 1.0);
 
         const auto releases = m_service.releases();
         QVERIFY(!releases.isEmpty());
         QCOMPARE(releases.last().packageName, id);
+        QCOMPARE(releases.last().platform, platform);
+        QCOMPARE(releases.last().name, u"E2E"_s);
+        QCOMPARE(releases.last().version, u"2.1"_s);
+        QCOMPARE(releases.last().build, u"210"_s);
+        QCOMPARE(releases.last().shortcut, shortcut);
         QCOMPARE(releases.last().description, u"端到端\n第二行"_s);
+        QCOMPARE(releases.last().sha256, Packages::sha256Of(path));
 
         // The page shows the release; the download is the package, byte for byte.
         const auto page = m_service.get(u'/' + shortcut);
@@ -206,6 +217,7 @@ private Q_SLOTS:
         QCOMPARE(result.toMap().value(u"parentApp"_s).toMap().value(u"a_publish_range"_s), QVariant(u"2"_s));
         QVERIFY(call([&](CloudClient *c, Receiver *r) { c->getApplicationKeyByShortcut(shortcut, r, u"success:"_s, u"failure:"_s); },
                      &result));
+        QVERIFY(!releases.last().appKey.isEmpty());
         QCOMPARE(result.toMap().value(u"appKey"_s).toString(), releases.last().appKey);
     }
 
@@ -219,15 +231,27 @@ private Q_SLOTS:
         QSLoginModel::setLogout();
         QVERIFY(!call([&](CloudClient *c, Receiver *r) { c->getApplicationKeyByShortcut(u"abc"_s, r, u"success:"_s, u"failure:"_s); }, &result));
         QCOMPARE(result.toMap().value(u"code"_s), QVariant(u"1002"_s));
-        // An upload with an unknown user key: the service's message comes back with the reply.
+        // An upload with an unknown user key (logged out): the service's message comes back with the reply.
         QString error;
         const QString path = Packages::makeApk(QFileInfo(TestEnvironment::path(u"e2e/refused/x"_s)).absolutePath(),
                                                {u"com.example.refused"_s, u"1"_s, u"1"_s, u"R"_s, 1000}, &error);
         QVERIFY2(!path.isEmpty(), qPrintable(error));
-        const UploadResult refused = upload(path, u"refused"_s, QString());
-        QCOMPARE(refused.status, 200);
-        QCOMPARE(refused.json.value(u"code"_s).toInt(), 1002);
-        QVERIFY(!refused.json.value(u"message"_s).toString().isEmpty());
+        const qsizetype stored = m_service.releases().size();
+        const UploadResult refused = upload(path, QString());
+        QVERIFY2(refused.failure.isEmpty(), qPrintable(refused.failure));
+        QCOMPARE(refused.result.kind, UploadFlow::Result::Kind::Refused);
+        QCOMPARE(refused.result.httpStatus, 200);
+        QCOMPARE(refused.result.serviceCode.toInt(), 1002);
+        // The same upload from the test's own client, with the logged-out session's key ("0"):
+        // the same refusal.
+        TestService::Account loggedOut;
+        loggedOut.userKey = QSLoginModel::currentUid().toString();
+        QCOMPARE(loggedOut.userKey, u"0"_s);
+        const TestService::Reply direct = m_service.upload(loggedOut, path);
+        QCOMPARE(direct.code(), 1002);
+        QVERIFY(!direct.message().isEmpty());
+        QCOMPARE(refused.result.message, direct.message());
+        QCOMPARE(m_service.releases().size(), stored);
         QVERIFY(m_service.temporaryFiles().isEmpty());
         // Nothing the real client sent was a departure from its own wire format.
         QVERIFY2(!m_service.log().contains("refused 1040"), m_service.log().constData());

@@ -119,6 +119,13 @@ private Q_SLOTS:
         const auto tail = m_service.request("GET", u"/roundtrip/download"_s, {{"Range", "bytes=-10"}});
         QCOMPARE(tail.body, original.right(10));
         QCOMPARE(m_service.request("GET", u"/roundtrip/download"_s, {{"Range", "bytes=99999999-"}}).status, 416);
+        // The edge: the last byte is a range; a range that starts just past it is not.
+        const QByteArray size = QByteArray::number(original.size());
+        const auto last = m_service.request("GET", u"/roundtrip/download"_s,
+                                            {{"Range", "bytes=" + QByteArray::number(original.size() - 1) + "-"}});
+        QCOMPARE(last.status, 206);
+        QCOMPARE(last.body, original.right(1));
+        QCOMPARE(m_service.request("GET", u"/roundtrip/download"_s, {{"Range", "bytes=" + size + "-"}}).status, 416);
 
         const auto icon = m_service.get(u"/roundtrip/icon"_s);
         QCOMPARE(icon.status, 200);

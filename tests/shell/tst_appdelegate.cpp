@@ -1,16 +1,17 @@
 #include "account/PreferencesWindowController.h"
 #include "account/QDLoginViewController.h"
-#include "shell/AppDelegate.h"
 #include "app/Config.h"
 #include "app/Preferences.h"
 #include "app/QSLoginModel.h"
-#include "ui/VersionCheck.h"
+#include "builds/ArchiveFolderWatch.h"
 #include "builds/QDMenuViewController.h"
 #include "builds/QDWelcomeViewController.h"
 #include "devicelog/QDViewDeviceLogController.h"
+#include "shell/AppDelegate.h"
 #include "tests/account/UserInput.h"
 #include "tests/shell/ShellFixture.h"
 #include "tests/support/ArchiveTree.h"
+#include "tests/support/DrawnImage.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/GuiTestMain.h"
 #include "tests/support/TestService.h"
@@ -18,18 +19,19 @@
 #include "ui/Browser.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/StatusItem.h"
+#include "ui/VersionCheck.h"
 #include "upload/QDUploadViewController.h"
 #include "upload/QDUploadWindowController.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -56,6 +58,28 @@ class AppDelegateTest : public QObject
         UserInput::type(login->findChild<QLineEdit *>(u"passwordTextField"_s), m_account.password);
         UserInput::click(login->findChild<QPushButton *>(u"loginButton"_s));
         QTRY_VERIFY_WITH_TIMEOUT(delegate()->welcomeController(), 10000);
+    }
+
+    // Empty when the tray shows the image file of the source tree; otherwise what differs.
+    QString trayShows(const QString &imageFile) const
+    {
+        QSystemTrayIcon *tray = delegate()->statusItem()->trayIcon();
+        if (!tray)
+            return u"no tray icon"_s;
+        const QImage file(TestEnvironment::sourceDir() + u"/ui/images/"_s + imageFile);
+        const QSize size = file.size();
+        return DrawnImage::difference(
+            DrawnImage::over(tray->icon().pixmap(size).toImage(), Qt::white), DrawnImage::over(file, Qt::white));
+    }
+
+    // A version check from the status menu, answered: every call the program made before it
+    // has reached the service by then.
+    void checkForUpdates()
+    {
+        Alert::setNextAnswer(0);
+        QSignalSpy replies(delegate()->versionCheck(), &VersionCheck::finished);
+        delegate()->checkUpdate();
+        QVERIFY(replies.wait(10000));
     }
 
     QStringList menuCommands() const
@@ -124,6 +148,8 @@ private slots:
         m_shell.stop();
         m_shell.start();
         QVERIFY(!delegate()->cloudClient());
+        checkForUpdates();
+        QCOMPARE(m_service.launchCount(u"first"_s), 1);
 
         // A stored "isLaunched" that is not a string counts as absent.
         m_shell.stop();
@@ -149,6 +175,13 @@ private slots:
         QCOMPARE(window()->centralWidget(), delegate()->welcomeController());
         QVERIFY(!delegate()->loginController());
         QCOMPARE(delegate()->welcomeController()->sortedRecentlyBuild().size(), 1);
+        // The tray shows the program's images: the normal one, the highlighted one while the menu is open.
+        QCOMPARE(trayShows(u"icon_mac.png"_s), QString());
+        QVERIFY(delegate()->statusItem()->popUpMenu());
+        QTRY_VERIFY(delegate()->statusMenu()->isVisible());
+        QCOMPARE(trayShows(u"icon_mac_highlight.png"_s), QString());
+        delegate()->statusMenu()->close();
+        QTRY_COMPARE(trayShows(u"icon_mac.png"_s), QString());
         QTRY_COMPARE(m_service.launchCount(u"launch"_s), launches + 1);
 
         // The screen is the delegate of the notification centre: the button exports the newest.
@@ -188,9 +221,15 @@ private slots:
         QCOMPARE(window()->centralWidget(), delegate()->loginController());
         QVERIFY(!preferences->isVisible());
         QVERIFY(!delegate()->statusItem()->isEnabled());
-        // The status item stays disabled: no scan of a recent-builds screen runs now.
+        // The status item stays disabled: no scan of a recent-builds screen runs now. A watch of
+        // the test's own, slower than the screen's, tells when a scan would have come.
+        QVERIFY(QDir().mkpath(Config::archivesDir()));
+        ArchiveFolderWatch witness(Config::archivesDir(), std::chrono::milliseconds(2000));
+        QSignalSpy seen(&witness, &ArchiveFolderWatch::changed);
+        witness.start();
+        QTRY_VERIFY(!witness.isArming());
         QVERIFY(QDir().mkpath(Config::archivesDir() + u"/2024-05-03"_s));
-        QTest::qWait(1500);
+        QVERIFY(seen.wait(10000));
         QVERIFY(!delegate()->statusItem()->isEnabled());
 
         // And in again: another launch report, without a restart.
@@ -204,14 +243,22 @@ private slots:
         logIn();
         m_shell.start();
         QVERIFY(QTest::qWaitForWindowExposed(window()));
-        QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
-        QEventLoop loop;
-        QElapsedTimer clock;
-        clock.start();
-        QTimer::singleShot(400, &loop, &QEventLoop::quit);
-        window()->close();
-        loop.exec(); // a quit would end this loop at once
-        QVERIFY(clock.elapsed() >= 390);
+        // Closed inside the application's own loop (outside it nothing quits). Qt posts the quit
+        // for a closed last window within two turns of the loop; it would end the loop with 0
+        // before the marker, five turns after the close.
+        std::function<void(int)> turn = [&turn](int left) {
+            QTimer::singleShot(0, qApp, [&turn, left] {
+                if (left == 0)
+                    QCoreApplication::exit(1);
+                else
+                    turn(left - 1);
+            });
+        };
+        QTimer::singleShot(0, qApp, [this, &turn] {
+            window()->close();
+            turn(5);
+        });
+        QCOMPARE(QCoreApplication::exec(), 1);
         QVERIFY(!window()->isVisible());
         QVERIFY(delegate()->welcomeController()); // everything still there
         QVERIFY(delegate()->statusItem()->isEnabled());

@@ -369,6 +369,10 @@ QString fakeLogPath()
 {
     return TestEnvironment::root() + u"/fake-xcodebuild.args"_s;
 }
+QString fakePidsPath()
+{
+    return TestEnvironment::root() + u"/fake-xcodebuild.pids"_s;
+}
 } // namespace
 
 void Fixtures::useFakeXcodebuild(const QString &mode)
@@ -376,7 +380,19 @@ void Fixtures::useFakeXcodebuild(const QString &mode)
     qputenv("QUILLO_XCODEBUILD", QFile::encodeName(fakeXcodebuild()));
     qputenv("QUILLO_FAKE_XCODEBUILD_MODE", mode.toUtf8());
     qputenv("QUILLO_FAKE_XCODEBUILD_LOG", QFile::encodeName(fakeLogPath()));
+    qputenv("QUILLO_FAKE_XCODEBUILD_PIDS", QFile::encodeName(fakePidsPath()));
     QFile::remove(fakeLogPath());
+    QFile::remove(fakePidsPath());
+}
+
+QList<qint64> Fixtures::fakeXcodebuildPids()
+{
+    QList<qint64> pids;
+    for (const QByteArray &line : readAll(fakePidsPath()).split('\n')) {
+        if (!line.trimmed().isEmpty())
+            pids.append(line.trimmed().toLongLong());
+    }
+    return pids;
 }
 
 QStringList Fixtures::fakeXcodebuildArguments()

@@ -150,6 +150,8 @@ QString fakeXcodebuild();
 // that fakeXcodebuildArguments() reads back.
 void useFakeXcodebuild(const QString &mode = QStringLiteral("export"));
 QStringList fakeXcodebuildArguments();
+// The process ids of the fake's runs since useFakeXcodebuild(), in the order they started.
+QList<qint64> fakeXcodebuildPids();
 
 // A fixture kept between runs in the build tree (fixture-cache/), made by make(path) the first
 // time; the key should name what make() builds. The cache is dropped whenever a script in

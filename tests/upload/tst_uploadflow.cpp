@@ -1,6 +1,7 @@
 // The upload flow without a screen: its rules, and whole uploads against the stand-in service in
 // strict mode, driven the way the command line drives them.
 
+#include "api/CloudClient.h"
 #include "app/Config.h"
 #include "app/Preferences.h"
 #include "app/QSLoginModel.h"
@@ -60,6 +61,21 @@ class TestUploadFlow : public QObject
     {
         QSLoginModel::setLoginWithUId(account.userKey, account.loginData);
     }
+
+    int m_roundTrips = 0;
+
+    // A call through the program's own transport, answered: what the transport received before
+    // it (the reply of an earlier call, an upload's progress) has been handed on by then.
+    void roundTrip()
+    {
+        const int before = m_roundTrips;
+        std::unique_ptr<CloudClient> client = CloudClient::getInstance();
+        client->getConfigConstants(this, u"roundTripEnded:"_s, u"roundTripEnded:"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(m_roundTrips > before, 10000);
+    }
+
+public:
+    Q_INVOKABLE void roundTripEnded(const QVariant &) { ++m_roundTrips; }
 
 private Q_SLOTS:
     void initTestCase()
@@ -403,7 +419,7 @@ private Q_SLOTS:
         QCOMPARE(flow.state(), UploadFlow::State::Preparing);
         QVERIFY(flow.ParseIPA(m_otherIpa));
         QTRY_COMPARE(flow.state(), UploadFlow::State::Form);
-        QTest::qWait(300);
+        roundTrip(); // the first call's reply, had it not been cancelled, would be in by now
         QCOMPARE(seen.forms, QStringList { u"com.example.other"_s });
         QCOMPARE(flow.record().value(u"appName"_s), QVariant(u"Other"_s));
     }
@@ -440,7 +456,7 @@ private Q_SLOTS:
                 QCOMPARE(flow->state(), UploadFlow::State::Discarded);
                 QVERIFY(!flow->ParseIPA(m_ipa));
             }
-            QTest::qWait(1500);
+            roundTrip(); // progress queued before the discard would have come before this reply
             QCOMPARE(afterDiscard, 0);
             QVERIFY(seen.results.isEmpty());
         }

@@ -1,6 +1,7 @@
 // The upload window driven as a user would, against the stand-in service in strict mode:
 // packages made by the real tools are dropped, the form is filled in, the upload runs.
 
+#include "api/CloudClient.h"
 #include "app/NotificationCenter.h"
 #include "app/Notifications.h"
 #include "app/Preferences.h"
@@ -73,6 +74,21 @@ class TestUploadWindow : public QObject
             return nullptr;
         return c->appInfoViewController();
     }
+
+    int m_roundTrips = 0;
+
+    // A call through the program's own transport, answered: what the transport received before
+    // it (the reply of an earlier call, an upload's progress) has been handed on by then.
+    void roundTrip()
+    {
+        const int before = m_roundTrips;
+        std::unique_ptr<CloudClient> client = CloudClient::getInstance();
+        client->getConfigConstants(this, u"roundTripEnded:"_s, u"roundTripEnded:"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(m_roundTrips > before, 10000);
+    }
+
+public:
+    Q_INVOKABLE void roundTripEnded(const QVariant &) { ++m_roundTrips; }
 
 private Q_SLOTS:
     void initTestCase()
@@ -327,7 +343,7 @@ private Q_SLOTS:
         QCOMPARE(c->flow()->state(), UploadFlow::State::Preparing);
         QVERIFY(drop(opener.dropTarget(), { m_otherIpa }));
         QTRY_VERIFY(c->appInfoViewController());
-        QTest::qWait(300);
+        roundTrip(); // the first call's reply, had it not been cancelled, would be in by now
         QCOMPARE(c->screenStack()->depth(), 2);
         QCOMPARE(c->appInfoViewController()->appNameTextField()->text(), u"另一个"_s);
 
@@ -397,13 +413,13 @@ private Q_SLOTS:
                 opener.window->close();
                 QCOMPARE(c->flow()->state(), UploadFlow::State::Discarded);
                 const double at = c->progressValue();
-                QTest::qWait(1500);
+                roundTrip(); // progress queued before the window went would have come before this
                 QCOMPARE(c->progressValue(), at);
             }
             QCOMPARE(m_enabled, 1);
             opener.window->close(); // again: still once
             QCOMPARE(m_enabled, 1);
-            QTest::qWait(deleteController ? 1500 : 0);
+            roundTrip();
             QVERIFY(Alert::history().isEmpty());
             QCOMPARE(opener.closeCalls, 0);
         }
