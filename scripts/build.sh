@@ -15,4 +15,7 @@ if [ ! -f "$build_dir/CMakeCache.txt" ]; then
     fi
     cmake -S . -B "$build_dir" "${options[@]}" ${QUILLO_CMAKE_OPTIONS:-}
 fi
+# Paths below the tree are hashed relative to the build folder, so that a copy of the tree with
+# its build folder at the same place (scripts/mutants.sh) finds this build's objects in the cache.
+export CCACHE_BASEDIR=$(pwd) CCACHE_NOHASHDIR=1
 cmake --build "$build_dir" --parallel "$(nproc)"

@@ -22,8 +22,11 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 work=${QUILLO_MUTANT_DIR:-build-mutants}
 case $work in /*) ;; *) work=$root/$work ;; esac
-src=$work/src
-bld=$work/build
+# The copy's build folder sits where the tree's own does (build/ at its top), so that with the
+# same base folder for ccache (see scripts/build.sh) every file a mutant leaves alone is a cache
+# hit of the tree's own build: in CI the scratch build is then mostly links.
+src=$work/tree
+bld=$src/build
 jobs=${QUILLO_JOBS:-$(nproc)}
 # Programs the tests start besides themselves; built with the tests.
 runtime_targets=(quillo quillo-server prefs_probe)
@@ -94,12 +97,15 @@ sync_tree() {
     while IFS= read -r -d '' file; do
         file=${file#"$src"/}
         [ -n "${present[$file]:-}" ] || rm -f "$src/$file"
-    done < <(find "$src" -type f -print0)
+    done < <(find "$src" -path "$bld" -prune -o -type f -print0)
 }
 
 configure() {
     [ -f "$bld/CMakeCache.txt" ] && return 0
     local options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLO_BENCH=OFF)
+    if [ "${CI:-}" = "true" ]; then
+        options+=(-DQUILLO_WERROR=ON) # as scripts/build.sh configures, so the flags match
+    fi
     if command -v ccache >/dev/null 2>&1; then
         options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     fi
@@ -122,7 +128,8 @@ known_tests() {
 start=$(date +%s)
 sync_tree
 configure || exit 1
-export CCACHE_BASEDIR=$src
+# The same base as scripts/build.sh's: paths below it are hashed relative to the build folder.
+export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
 
 # Every named test target, built and (unless --no-baseline) run once unmutated: a mutant's build
 # then only redoes what it touches, and a test that fails already would make a mutant look caught.

@@ -6,6 +6,7 @@
 #include "tests/account/UserInput.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/GuiTestMain.h"
+#include "tests/support/Skips.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -149,7 +150,7 @@ private slots:
     void aReadOnlyFolderIsExplained()
     {
         if (!makeReadOnly(m_config))
-            QSKIP("this machine allows no read-only folder for root (no private mount namespace)");
+            QUILLO_SKIP(NoMountNamespace, "this machine allows no read-only folder for root (no private mount namespace)");
         toggle(box());
         undoReadOnly(m_config);
         expectShown(false, ::geteuid() == 0 ? u"只读文件系统"_s : u"没有写入权限"_s);
@@ -163,7 +164,7 @@ private slots:
         toggle(box());
         expectShown(true, {});
         if (!makeReadOnly(m_config + u"/autostart"_s))
-            QSKIP("this machine allows no read-only folder for root (no private mount namespace)");
+            QUILLO_SKIP(NoMountNamespace, "this machine allows no read-only folder for root (no private mount namespace)");
         toggle(box());
         undoReadOnly(m_config + u"/autostart"_s);
         expectShown(true, u"无法取消登录时启动"_s);
