@@ -30,6 +30,16 @@ QString parentOf(const QString &path)
 }
 
 // A real folder, not a symbolic link to one.
+// Why inotify refused a folder: its permissions, or else the per-user limit of watches.
+QString reasonFor(const QString &directory)
+{
+    if (DIR *stream = ::opendir(QFile::encodeName(directory).constData())) {
+        ::closedir(stream);
+        return u"系统的文件监视数已用完"_s;
+    }
+    return u"文件夹无法读取"_s;
+}
+
 bool isPlainDirectory(const QString &path)
 {
     struct stat info;
@@ -131,7 +141,7 @@ void ArchiveFolderWatch::armAncestors()
         if (!added.isEmpty()) {
             const QStringList failed = m_watcher.addPaths(added);
             if (!failed.isEmpty())
-                reportWatchFailure(failed.first(), u"the path to the folder"_s);
+                reportWatchFailure(failed.first(), reasonFor(failed.first()));
         }
         m_ancestors = wanted;
         if (pathState() == m_pathState)
@@ -289,23 +299,24 @@ void ArchiveFolderWatch::endListing()
 bool ArchiveFolderWatch::watch(const QString &directory)
 {
     if (m_tree.size() >= m_options.maxFolders) {
-        reportWatchFailure(directory, u"more than %1 folders"_s.arg(m_options.maxFolders));
+        reportWatchFailure(directory, u"要监视的文件夹超过 %1 个"_s.arg(m_options.maxFolders));
         return false;
     }
     if (!m_watcher.addPath(directory)) {
-        reportWatchFailure(directory, u"inotify watches exhausted?"_s);
+        reportWatchFailure(directory, reasonFor(directory));
         return false;
     }
     return true;
 }
 
-void ArchiveFolderWatch::reportWatchFailure(const QString &directory, const QString &why)
+void ArchiveFolderWatch::reportWatchFailure(const QString &directory, const QString &reason)
 {
     if (m_reportedWatchFailure)
         return;
     m_reportedWatchFailure = true;
-    qCWarning(lcBuilds).noquote() << "Cannot watch" << directory << u"(%1); changes below it may go unseen"_s.arg(why);
-    emit watchFailed(directory);
+    qCWarning(lcBuilds).noquote() << "Cannot watch" << directory
+                                  << u"(%1); changes below it may go unseen"_s.arg(reason);
+    emit watchFailed(directory, reason);
 }
 
 int ArchiveFolderWatch::depthOf(const QString &path) const

@@ -76,8 +76,9 @@ public:
 
 signals:
     void changed();
-    // The first folder that could not be watched: changes there go unseen.
-    void watchFailed(const QString &directory);
+    // The first folder that could not be watched: changes there go unseen. The reason is for the
+    // user ("系统的文件监视数已用完", "文件夹无法读取", or too many folders).
+    void watchFailed(const QString &directory, const QString &reason);
 
 private:
     struct PathPart
@@ -100,7 +101,7 @@ private:
     bool continueListing(const QElapsedTimer &clock);
     void endListing();
     bool watch(const QString &directory);
-    void reportWatchFailure(const QString &directory, const QString &why);
+    void reportWatchFailure(const QString &directory, const QString &reason);
     void removeTree(const QString &directory);
     void reportIfDue();
     QList<PathPart> pathState() const;

@@ -97,9 +97,9 @@ void BuildFolderCatalog::setFolders(const QStringList &folders)
         watchOptions.skip = &PackageFinder::isSkippedFolderName;
         auto *watch = new ArchiveFolderWatch(folder, watchOptions, this);
         connect(watch, &ArchiveFolderWatch::changed, this, &BuildFolderCatalog::rescan);
-        connect(watch, &ArchiveFolderWatch::watchFailed, this, [this](const QString &directory) {
+        connect(watch, &ArchiveFolderWatch::watchFailed, this, [this](const QString &directory, const QString &reason) {
             if (!std::exchange(m_reportedWatchFailure, true))
-                emit watchFailed(directory);
+                emit watchFailed(directory, reason);
         });
         watch->start();
         m_watches.insert(folder, watch);
@@ -160,6 +160,9 @@ void BuildFolderCatalog::scanFinished(const std::shared_ptr<Ticket> &ticket, Pac
 
 void BuildFolderCatalog::takeIn(const PackageScan::Result &result)
 {
+    // As for archives: only a package later than the newest one known is news.
+    const bool hadPackages = !m_packages.isEmpty();
+    const qint64 newestBefore = hadPackages ? m_packages.first().modifiedNs : 0;
     QList<BuildPackage> arrivals;
     QSet<QString> known;
     for (const BuildPackage &package : result.packages) {
@@ -179,8 +182,9 @@ void BuildFolderCatalog::takeIn(const PackageScan::Result &result)
     m_packages = result.packages;
     ++m_scanCount;
     emit packagesChanged();
-    if (!arrivals.isEmpty())
-        emit packageArrived(arrivals.first()); // newest first, as the scan sorted them
+    // Newest first, as the scan sorted them.
+    if (!arrivals.isEmpty() && (!hadPackages || arrivals.first().modifiedNs > newestBefore))
+        emit packageArrived(arrivals.first());
 }
 
 void BuildFolderCatalog::logProblems(const PackageScan::Result &result)

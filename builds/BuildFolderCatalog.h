@@ -27,8 +27,9 @@ class QFileSystemWatcher;
 // later (the watch does not see a file growing in place), and appears once its size holds.
 //
 // packageArrived() announces a package that was not there at the previous scan (a new path, or a
-// file rebuilt in place), the newest one when several came at once. The first scan announces
-// nothing, nor does the first scan of a folder just added to the list.
+// file rebuilt in place) when it is later than every package known before, as a new archive is
+// announced; the newest one when several came at once. The first scan announces nothing, nor
+// does the first scan of a folder just added to the list.
 //
 // Unreadable packages and folders that cannot be read are logged once each.
 class BuildFolderCatalog final : public QObject
@@ -70,7 +71,7 @@ signals:
     void packagesChanged();
     void packageArrived(const BuildPackage &package);
     // A folder could not be watched (too many folders, or the system's limit): reported once.
-    void watchFailed(const QString &directory);
+    void watchFailed(const QString &directory, const QString &reason);
 
 private:
     struct Ticket;

@@ -144,6 +144,7 @@ private slots:
         watch.start();
         QTRY_VERIFY(!watch.isArming());
         QCOMPARE(failures.count(), 1);
+        QCOMPARE(failures.first().at(1).toString(), u"要监视的文件夹超过 3 个"_s);
         QVERIFY(watch.hasWatchFailure());
         int below = 0;
         for (const QString &path : watch.watchedDirectories()) {
