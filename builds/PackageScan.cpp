@@ -150,6 +150,71 @@ QList<Candidate> walk(const QStringList &folders, const PackageScan::Options &op
     return written;
 }
 
+// The candidates the cache knows as they are now go to the result (or, known unreadable, nowhere);
+// the others are returned, to be read.
+QList<Candidate> takeKnown(
+    const QList<Candidate> &written, const QHash<QString, PackageCache::Entry> &known, PackageScan::Result &result)
+{
+    QList<Candidate> unknown;
+    for (const Candidate &candidate : written) {
+        const auto entry = known.constFind(candidate.found.path);
+        if (entry == known.cend() || entry->size != candidate.found.size
+            || entry->modifiedNs != candidate.found.modifiedNs) {
+            unknown.append(candidate);
+        } else if (entry->readable) {
+            result.packages.append(packageFrom(*entry, candidate.folder));
+            ++result.fromCache;
+        }
+    }
+    return unknown;
+}
+
+// Puts what the inspections found into the result; returns what the cache should keep.
+QList<PackageCache::Entry> takeInspected(
+    const QList<Candidate> &read, const QList<Inspection> &inspections, PackageScan::Result &result)
+{
+    QList<PackageCache::Entry> learnt;
+    for (qsizetype i = 0; i < read.size(); ++i) {
+        const Inspection &inspection = inspections.at(i);
+        const PackageFinder::Found &found = read.at(i).found;
+        if (!inspection.done) {
+            result.cancelled = true;
+            continue;
+        }
+        ++result.inspected;
+        if (inspection.changed) {
+            result.unsettled.append(found.path);
+            continue;
+        }
+        const PackageCache::Entry entry = entryFrom(found, inspection.identity);
+        if (entry.readable) {
+            result.packages.append(packageFrom(entry, read.at(i).folder));
+            learnt.append(entry);
+        } else {
+            const bool passing = isPassing(inspection.identity);
+            result.failures.append({ found.path, inspection.identity.error, !passing });
+            if (!passing)
+                learnt.append(entry);
+        }
+    }
+    return learnt;
+}
+
+// Keeps what was learnt, and forgets what has gone from the folders that were walked whole.
+void keep(PackageCache &cache, const QList<PackageCache::Entry> &learnt, const PackageScan::Result &result)
+{
+    cache.store(learnt);
+    if (result.cancelled)
+        return;
+    QSet<QString> present;
+    for (auto it = result.observations.cbegin(); it != result.observations.cend(); ++it)
+        present.insert(it.key());
+    for (const PackageScan::FolderState &folder : result.folders) {
+        if (folder.readable && !folder.truncated)
+            cache.prune(folder.folder, present);
+    }
+}
+
 } // namespace
 
 PackageScan::Result PackageScan::run(const QStringList &folders)
@@ -168,59 +233,14 @@ PackageScan::Result PackageScan::run(
         return result;
 
     std::optional<PackageCache> cache;
-    QHash<QString, PackageCache::Entry> known;
-    if (!options.cachePath.isEmpty()) {
+    if (!options.cachePath.isEmpty())
         cache.emplace(options.cachePath);
-        known = cache->entriesBelow(folders);
-    }
-    QList<Candidate> unknown;
-    for (const Candidate &candidate : written) {
-        const auto entry = known.constFind(candidate.found.path);
-        if (entry == known.cend() || entry->size != candidate.found.size
-            || entry->modifiedNs != candidate.found.modifiedNs) {
-            unknown.append(candidate);
-        } else if (entry->readable) {
-            result.packages.append(packageFrom(*entry, candidate.folder));
-            ++result.fromCache;
-        }
-    }
-
+    const QList<Candidate> unknown
+        = takeKnown(written, cache ? cache->entriesBelow(folders) : QHash<QString, PackageCache::Entry>(), result);
     const QList<Inspection> inspections = inspectAll(unknown, options, cancel);
-    QList<PackageCache::Entry> learnt;
-    for (qsizetype i = 0; i < unknown.size(); ++i) {
-        const Inspection &inspection = inspections.at(i);
-        const PackageFinder::Found &found = unknown.at(i).found;
-        if (!inspection.done) {
-            result.cancelled = true;
-            continue;
-        }
-        ++result.inspected;
-        if (inspection.changed) {
-            result.unsettled.append(found.path);
-            continue;
-        }
-        const PackageCache::Entry entry = entryFrom(found, inspection.identity);
-        if (entry.readable) {
-            result.packages.append(packageFrom(entry, unknown.at(i).folder));
-            learnt.append(entry);
-        } else {
-            const bool passing = isPassing(inspection.identity);
-            result.failures.append({ found.path, inspection.identity.error, !passing });
-            if (!passing)
-                learnt.append(entry);
-        }
-    }
-    if (cache) {
-        cache->store(learnt);
-        // Forget what has gone from folders that were walked whole.
-        QSet<QString> present;
-        for (auto it = result.observations.cbegin(); it != result.observations.cend(); ++it)
-            present.insert(it.key());
-        for (const FolderState &folder : std::as_const(result.folders)) {
-            if (folder.readable && !folder.truncated && !result.cancelled)
-                cache->prune(folder.folder, present);
-        }
-    }
+    const QList<PackageCache::Entry> learnt = takeInspected(unknown, inspections, result);
+    if (cache)
+        keep(*cache, learnt, result);
     sortNewestFirst(result.packages);
     return result;
 }

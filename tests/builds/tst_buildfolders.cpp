@@ -301,6 +301,14 @@ private slots:
         QCOMPARE(quillo.exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(rowTitles(), QStringList { u"Demo 1.2.3 (42)"_s }, 15000);
         QCOMPARE(catalogue()->folders(), QStringList { project });
+
+        // Renamed away, its builds go; back under its name, they come back, unannounced.
+        QVERIFY(QDir().rename(project, project + u"-moved"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(m_screen->recentlyBuildTable()->rowCount(), 0, 15000);
+        QVERIFY(m_screen->nobuildTextField()->isVisible());
+        QVERIFY(QDir().rename(project + u"-moved"_s, project));
+        QTRY_COMPARE_WITH_TIMEOUT(rowTitles(), QStringList { u"Demo 1.2.3 (42)"_s }, 15000);
+        QCOMPARE(m_shell->notifier().notifications().size(), 0);
     }
 
     void aFolderThatCannotBeWatchedIsShownOnce()
