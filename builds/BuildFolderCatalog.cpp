@@ -35,6 +35,13 @@ BuildFolderCatalog::BuildFolderCatalog(Options options, QObject *parent)
     m_settleTimer.setSingleShot(true);
     m_settleTimer.setInterval(int(m_options.scan.settleMs));
     connect(&m_settleTimer, &QTimer::timeout, this, &BuildFolderCatalog::rescan);
+    m_packageChangeTimer.setSingleShot(true);
+    m_packageChangeTimer.setInterval(m_options.latency);
+    connect(&m_packageChangeTimer, &QTimer::timeout, this, &BuildFolderCatalog::rescan);
+    connect(&m_packageFiles, &QFileSystemWatcher::fileChanged, this, [this] {
+        if (!m_packageChangeTimer.isActive())
+            m_packageChangeTimer.start();
+    });
     m_preferenceTimer.setSingleShot(true);
     m_preferenceTimer.setInterval(200);
     connect(&m_preferenceTimer, &QTimer::timeout, this, &BuildFolderCatalog::preferenceFileChanged);
@@ -107,8 +114,10 @@ void BuildFolderCatalog::setFolders(const QStringList &folders)
     // A removed folder's packages go at once; the scan below confirms the rest.
     const qsizetype before = m_packages.size();
     m_packages.removeIf([&](const BuildPackage &package) { return !folders.contains(package.folder); });
-    if (m_packages.size() != before)
+    if (m_packages.size() != before) {
+        watchPackageFiles();
         emit packagesChanged();
+    }
     cancelScan();
     m_rescanDue = false;
     launch();
@@ -180,6 +189,7 @@ void BuildFolderCatalog::takeIn(const PackageScan::Result &result)
     m_observations = result.observations;
     m_folderStates = result.folders;
     m_packages = result.packages;
+    watchPackageFiles();
     ++m_scanCount;
     emit packagesChanged();
     // Newest first, as the scan sorted them.
@@ -214,6 +224,26 @@ void BuildFolderCatalog::logProblems(const PackageScan::Result &result)
                 << "Build folder" << state.folder << "holds too many entries; the scan stops early";
         }
     }
+}
+
+void BuildFolderCatalog::watchPackageFiles()
+{
+    QSet<QString> wanted;
+    for (const BuildPackage &package : std::as_const(m_packages)) {
+        if (wanted.size() >= m_options.maxWatchedPackages)
+            break;
+        wanted.insert(package.path);
+    }
+    QStringList gone;
+    const QStringList watched = m_packageFiles.files();
+    for (const QString &path : watched) {
+        if (!wanted.remove(path))
+            gone.append(path);
+    }
+    if (!gone.isEmpty())
+        m_packageFiles.removePaths(gone);
+    if (!wanted.isEmpty())
+        m_packageFiles.addPaths(QStringList(wanted.cbegin(), wanted.cend()));
 }
 
 QList<ArchiveFolderWatch *> BuildFolderCatalog::watches() const

@@ -4,6 +4,7 @@
 #include "builds/BuildPackage.h"
 #include "builds/PackageScan.h"
 
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -14,8 +15,6 @@
 #include <chrono>
 #include <memory>
 
-class QFileSystemWatcher;
-
 // The packages of the build folders, kept current for the recent-builds screen: each folder is
 // watched (ArchiveFolderWatch, to the scan's depth, build-internal folders left out) and every
 // batch of changes starts a scan (PackageScan) on a worker thread; its result comes back to this
@@ -24,7 +23,9 @@ class QFileSystemWatcher;
 //
 // One scan runs at a time: a change during a scan asks for one more after it, and a change of the
 // folder list cancels the running scan. A package still being written is looked at again settleMs
-// later (the watch does not see a file growing in place), and appears once its size holds.
+// later (a folder's watch does not see a file growing in place), and appears once its size holds.
+// The listed packages are watched as files too, so that one rewritten in place (as incremental
+// packaging does) is seen.
 //
 // packageArrived() announces a package that was not there at the previous scan (a new path, or a
 // file rebuilt in place) when it is later than every package known before, as a new archive is
@@ -41,6 +42,8 @@ public:
         std::chrono::milliseconds latency { 1000 };
         // Watches per build folder, at most.
         int maxWatchedFolders = 4096;
+        // Package files watched, at most (the newest).
+        int maxWatchedPackages = 1024;
         PackageScan::Options scan;
     };
 
@@ -66,6 +69,8 @@ public:
     // Inspections run by the scans so far (cache misses).
     int inspectionCount() const { return m_inspectionCount; }
     QList<ArchiveFolderWatch *> watches() const;
+    // The package files watched for changes in place.
+    QStringList watchedPackages() const { return m_packageFiles.files(); }
 
 signals:
     void packagesChanged();
@@ -82,6 +87,7 @@ private:
     void logProblems(const PackageScan::Result &result);
     void cancelScan();
     void preferenceFileChanged();
+    void watchPackageFiles();
     static QString keyOf(const BuildPackage &package);
 
     Options m_options;
@@ -99,6 +105,8 @@ private:
     int m_scanCount = 0;
     int m_inspectionCount = 0;
     QTimer m_settleTimer;
+    QFileSystemWatcher m_packageFiles;
+    QTimer m_packageChangeTimer;
     QTimer m_preferenceTimer;
     QFileSystemWatcher *m_preferenceWatch = nullptr;
 };

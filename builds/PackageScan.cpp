@@ -18,6 +18,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// A package found unreadable this soon after its last change may be one whose writer stalled and
+// goes on writing in place, which no folder watch sees: the caller is told to look again.
+constexpr qint64 kRecentChangeMs = 10'000;
+
 struct Candidate
 {
     PackageFinder::Found found;
@@ -150,6 +154,11 @@ QList<Candidate> walk(const QStringList &folders, const PackageScan::Options &op
     return written;
 }
 
+bool isRecent(const PackageFinder::Found &found)
+{
+    return QDateTime::currentMSecsSinceEpoch() - found.modifiedNs / 1'000'000 < kRecentChangeMs;
+}
+
 // The candidates the cache knows as they are now go to the result (or, known unreadable, nowhere);
 // the others are returned, to be read.
 QList<Candidate> takeKnown(
@@ -164,6 +173,8 @@ QList<Candidate> takeKnown(
         } else if (entry->readable) {
             result.packages.append(packageFrom(*entry, candidate.folder));
             ++result.fromCache;
+        } else if (isRecent(candidate.found)) {
+            result.unsettled.append(candidate.found.path);
         }
     }
     return unknown;
@@ -195,6 +206,8 @@ QList<PackageCache::Entry> takeInspected(
             result.failures.append({ found.path, inspection.identity.error, !passing });
             if (!passing)
                 learnt.append(entry);
+            if (isRecent(found))
+                result.unsettled.append(found.path);
         }
     }
     return learnt;

@@ -19,9 +19,10 @@
 // again): a package counts as written once its modification time lies settleMs in the past, or
 // once an earlier scan saw the same size and time at least settleMs ago (which covers a clock
 // that runs behind the file server's). A package that changed while it was inspected is left out
-// the same way. An unreadable package is kept in the cache as such and not inspected again until
-// it changes; a failure that is not the package's fault (aapt missing, stopped after its time
-// limit) is not kept.
+// the same way, and one found unreadable within seconds of its last change is named in unsettled
+// too (its writer may have stalled and go on). An unreadable package is kept in the cache as such and not inspected
+// again until it changes; a failure that is not the package's fault (aapt missing, stopped after its time limit) is not
+// kept.
 class PackageScan final
 {
 public:
@@ -63,7 +64,7 @@ public:
     {
         QList<BuildPackage> packages; // readable and written, newest first
         QList<FolderState> folders; // in the order given
-        QStringList unsettled; // still being written, or changed while inspected
+        QStringList unsettled; // still being written, changed while inspected, or just found unreadable
         QList<Failure> failures; // inspected by this scan and found unreadable
         QHash<QString, Observation> observations; // every package file seen, for the next scan
         int inspected = 0; // packages read by this scan

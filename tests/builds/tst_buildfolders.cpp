@@ -201,10 +201,24 @@ private slots:
         QCOMPARE(m_screen->uploadController()->appInfo().value(u"packageName"_s).toString(), u"com.example.fresh"_s);
         QVERIFY(Fixtures::fakeXcodebuildArguments().isEmpty()); // no export
 
-        // A package rebuilt in place is news again.
-        QVERIFY(BuildTree::place(
-            BuildTree::apk(u"com.example.demo"_s, u"44"_s), BuildTree::gradleOutput(project, u"release"_s)));
-        QTRY_COMPARE_WITH_TIMEOUT(m_shell->notifier().notifications().size(), 2, 15000);
+        // A package rewritten in place (the same file: no folder sees it) is news again, even when
+        // its writer stalls halfway for longer than the settling second.
+        const QByteArray rebuilt = Fixtures::readAll(BuildTree::apk(u"com.example.demo"_s, u"44"_s));
+        std::atomic<qint64> rewritten { 0 };
+        std::thread rewriter([&] {
+            QFile file(BuildTree::gradleOutput(project, u"release"_s));
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return;
+            file.write(rebuilt.left(rebuilt.size() / 2));
+            file.flush();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+            file.write(rebuilt.mid(rebuilt.size() / 2));
+            file.close();
+            rewritten = QDateTime::currentMSecsSinceEpoch();
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(deliveredAt.size(), 2, 20000);
+        rewriter.join();
+        QVERIFY(rewritten > 0 && deliveredAt.last() >= rewritten);
         QCOMPARE(m_shell->notifier().notifications().last().title, u"Demo 1.2.3 (44)"_s);
     }
 
@@ -285,6 +299,8 @@ private slots:
         QVERIFY(BuildTree::place(BuildTree::apk(u"com.example.fresh"_s, u"43"_s, u"Fresh"_s),
             BuildTree::gradleOutput(missing), minutesAgo(1)));
         QTRY_VERIFY_WITH_TIMEOUT(rowTitles().contains(u"Fresh 1.2.3 (43)"_s), 15000);
+        // Packages of a folder just added, or just readable, are listed, not announced.
+        QCOMPARE(m_shell->notifier().notifications().size(), 0);
     }
 
     void aFolderAddedByQuilloIsFollowed()

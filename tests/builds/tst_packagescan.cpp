@@ -199,11 +199,25 @@ private slots:
         for (const PackageScan::Failure &failure : first.failures)
             QVERIFY2(failure.lasting && !failure.problem.isEmpty(), qPrintable(failure.path));
         QCOMPARE(aapt.calls().size(), 1);
+        QVERIFY(first.unsettled.isEmpty());
         // Known to be unreadable: not read again, not reported again.
         const PackageScan::Result second = PackageScan::run({ m_root }, options());
         QVERIFY(second.failures.isEmpty());
         QCOMPARE(second.inspected, 0);
         QCOMPARE(aapt.calls().size(), 1);
+
+        // Unreadable seconds after its last change: its writer may go on, so it is to be looked
+        // at again (not read again while it stays as it is).
+        const QString stalled = m_root + u"/drop/stalled.apk"_s;
+        const QByteArray whole = Fixtures::readAll(BuildTree::apk());
+        touch(stalled, whole.left(whole.size() / 2));
+        QVERIFY(ArchiveTree::setModified(stalled, QDateTime::currentDateTime().addSecs(-2)));
+        const PackageScan::Result third = PackageScan::run({ m_root }, options());
+        QCOMPARE(third.failures.size(), 1);
+        QCOMPARE(third.unsettled, QStringList { stalled });
+        const PackageScan::Result fourth = PackageScan::run({ m_root }, options());
+        QCOMPARE(fourth.inspected, 0);
+        QCOMPARE(fourth.unsettled, QStringList { stalled });
     }
 
     void aMissingAaptIsNotThePackagesFault()
