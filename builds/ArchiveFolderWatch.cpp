@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -222,10 +224,13 @@ void ArchiveFolderWatch::armStep()
         m_queued.remove(directory);
         beginListing(directory);
     }
-    if (isArming())
+    if (isArming()) {
         m_armTimer.start();
-    else
-        reportIfDue();
+        return;
+    }
+    if (!std::exchange(m_armed, true))
+        emit armed();
+    reportIfDue();
 }
 
 void ArchiveFolderWatch::beginListing(const QString &directory)

@@ -76,6 +76,8 @@ public:
 
 signals:
     void changed();
+    // The tree has been listed and watched for the first time since start().
+    void armed();
     // The first folder that could not be watched: changes there go unseen. The reason is for the
     // user ("系统的文件监视数已用完", "文件夹无法读取", or too many folders).
     void watchFailed(const QString &directory, const QString &reason);
@@ -121,6 +123,7 @@ private:
     QSet<QString> m_queued;
     std::unique_ptr<Listing> m_listing; // the folder being listed, across steps
     bool m_started = false;
+    bool m_armed = false;
     bool m_batchDue = false;
     bool m_reportedWatchFailure = false;
     int m_batchCount = 0;

@@ -94,23 +94,6 @@ void BuildFolderCatalog::setFolders(const QStringList &folders)
         delete it.value();
         it = m_watches.erase(it);
     }
-    for (const QString &folder : folders) {
-        if (m_watches.contains(folder))
-            continue;
-        ArchiveFolderWatch::Options watchOptions;
-        watchOptions.latency = m_options.latency;
-        watchOptions.maxDepth = m_options.scan.maxDepth - 1; // folders holding files at maxDepth
-        watchOptions.maxFolders = m_options.maxWatchedFolders;
-        watchOptions.skip = &PackageFinder::isSkippedFolderName;
-        auto *watch = new ArchiveFolderWatch(folder, watchOptions, this);
-        connect(watch, &ArchiveFolderWatch::changed, this, &BuildFolderCatalog::rescan);
-        connect(watch, &ArchiveFolderWatch::watchFailed, this, [this](const QString &directory, const QString &reason) {
-            if (!std::exchange(m_reportedWatchFailure, true))
-                emit watchFailed(directory, reason);
-        });
-        watch->start();
-        m_watches.insert(folder, watch);
-    }
     // A removed folder's packages go at once; the scan below confirms the rest.
     const qsizetype before = m_packages.size();
     m_packages.removeIf([&](const BuildPackage &package) { return !folders.contains(package.folder); });
@@ -121,6 +104,31 @@ void BuildFolderCatalog::setFolders(const QStringList &folders)
     cancelScan();
     m_rescanDue = false;
     launch();
+}
+
+void BuildFolderCatalog::watchAnswered(const PackageScan::Result &result)
+{
+    // A folder is watched once a scan has had an answer about it: a folder on a mount that hangs
+    // holds up that scan's worker, never this thread.
+    for (const PackageScan::FolderState &state : result.folders) {
+        if (m_watches.contains(state.folder) || !m_folders.contains(state.folder))
+            continue;
+        ArchiveFolderWatch::Options watchOptions;
+        watchOptions.latency = m_options.latency;
+        watchOptions.maxDepth = m_options.scan.maxDepth - 1; // folders holding files at maxDepth
+        watchOptions.maxFolders = m_options.maxWatchedFolders;
+        watchOptions.skip = &PackageFinder::isSkippedFolderName;
+        auto *watch = new ArchiveFolderWatch(state.folder, watchOptions, this);
+        connect(watch, &ArchiveFolderWatch::changed, this, &BuildFolderCatalog::rescan);
+        // What changed between that scan's walk and the watch is found by one more scan.
+        connect(watch, &ArchiveFolderWatch::armed, this, &BuildFolderCatalog::rescan);
+        connect(watch, &ArchiveFolderWatch::watchFailed, this, [this](const QString &directory, const QString &reason) {
+            if (!std::exchange(m_reportedWatchFailure, true))
+                emit watchFailed(directory, reason);
+        });
+        watch->start();
+        m_watches.insert(state.folder, watch);
+    }
 }
 
 void BuildFolderCatalog::rescan()
@@ -159,6 +167,7 @@ void BuildFolderCatalog::scanFinished(const std::shared_ptr<Ticket> &ticket, Pac
     m_ticket.reset();
     m_inspectionCount += result.inspected;
     logProblems(result);
+    watchAnswered(result);
     if (!result.cancelled)
         takeIn(result);
     if (std::exchange(m_rescanDue, false))

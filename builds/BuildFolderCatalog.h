@@ -19,7 +19,8 @@
 // watched (ArchiveFolderWatch, to the scan's depth, build-internal folders left out) and every
 // batch of changes starts a scan (PackageScan) on a worker thread; its result comes back to this
 // object's thread, where packages() is replaced and packagesChanged() emitted. The scan's walk,
-// cache and inspections never run on this thread.
+// cache and inspections never run on this thread, and a folder's watch is set up only once a
+// scan has come back from it (a mount that does not answer holds up a worker, not this thread).
 //
 // One scan runs at a time: a change during a scan asks for one more after it, and a change of the
 // folder list cancels the running scan. A package still being written is looked at again settleMs
@@ -84,6 +85,7 @@ private:
     void launch();
     void scanFinished(const std::shared_ptr<Ticket> &ticket, PackageScan::Result result);
     void takeIn(const PackageScan::Result &result);
+    void watchAnswered(const PackageScan::Result &result);
     void logProblems(const PackageScan::Result &result);
     void cancelScan();
     void preferenceFileChanged();
