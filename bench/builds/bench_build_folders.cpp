@@ -169,6 +169,7 @@ void printRow(const char *what, QList<qint64> samples)
 
 int main(int argc, char *argv[])
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures as they come, also into a file
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TestEnvironment::setUp();
