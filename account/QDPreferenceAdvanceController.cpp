@@ -1,5 +1,6 @@
 #include "account/QDPreferenceAdvanceController.h"
 
+#include "account/BuildFoldersEditor.h"
 #include "account/PreferenceSwitch.h"
 #include "ui/VersionCheck.h"
 
@@ -15,6 +16,7 @@ QDPreferenceAdvanceController::QDPreferenceAdvanceController(QWidget *parent)
     , m_autoUpdateButton(new QCheckBox(u"打开最近构建列表时自动检查新版本"_s, this))
     , m_checkUpdateButton(new QPushButton(u"立即检查更新"_s, this))
     , m_versionCheck(new VersionCheck(this, VersionCheck::UpToDate::Announce, this))
+    , m_buildFoldersEditor(new BuildFoldersEditor(this))
 {
     setObjectName(u"QDPreferenceAdvanceController"_s);
     m_autoUpdateButton->setObjectName(u"autoUpdateButton"_s);
@@ -27,7 +29,8 @@ QDPreferenceAdvanceController::QDPreferenceAdvanceController(QWidget *parent)
     layout->addWidget(m_autoUpdateButton);
     layout->addSpacing(16);
     layout->addWidget(m_checkUpdateButton, 0, Qt::AlignLeft);
-    layout->addStretch();
+    layout->addSpacing(16);
+    layout->addWidget(m_buildFoldersEditor, 1);
 }
 
 QString QDPreferenceAdvanceController::identifier() const
@@ -48,6 +51,7 @@ QIcon QDPreferenceAdvanceController::toolbarItemImage() const
 void QDPreferenceAdvanceController::viewWillAppear()
 {
     PreferenceSwitch::load(m_autoUpdateButton, kAutoUpdateKey);
+    m_buildFoldersEditor->reload();
 }
 
 void QDPreferenceAdvanceController::autoUpdateButtonChecked()

@@ -4,12 +4,14 @@
 
 #include <QWidget>
 
+class BuildFoldersEditor;
 class QCheckBox;
 class QPushButton;
 class VersionCheck;
 
 // The Advanced pane: the switch for a version check whenever the recent-builds screen loads
-// ("isAutoUpdate") and a button that checks at once, with its sheets on the pane's window.
+// ("isAutoUpdate") and a button that checks at once, with its sheets on the pane's window; below
+// them the build folders ("buildFolders").
 class QDPreferenceAdvanceController final : public QWidget, public PreferencePane
 {
     Q_OBJECT
@@ -27,6 +29,7 @@ public:
 
     QCheckBox *autoUpdateButton() const { return m_autoUpdateButton; }
     QPushButton *checkUpdateButton() const { return m_checkUpdateButton; }
+    BuildFoldersEditor *buildFoldersEditor() const { return m_buildFoldersEditor; }
     // The pane's version check (its API client and its newVersionURL).
     VersionCheck *versionCheck() const { return m_versionCheck; }
 
@@ -37,4 +40,5 @@ private:
     QCheckBox *m_autoUpdateButton;
     QPushButton *m_checkUpdateButton;
     VersionCheck *m_versionCheck;
+    BuildFoldersEditor *m_buildFoldersEditor;
 };

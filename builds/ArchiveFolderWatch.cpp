@@ -7,7 +7,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -17,6 +22,8 @@ namespace {
 constexpr qint64 kStepBudgetNs = 4'000'000;
 // How often the ancestors are armed again when the path keeps changing while they are armed.
 constexpr int kMaxAncestorRounds = 8;
+// Entries read between two looks at the clock.
+constexpr int kEntriesPerLook = 64;
 
 QString parentOf(const QString &path)
 {
@@ -25,6 +32,16 @@ QString parentOf(const QString &path)
 }
 
 // A real folder, not a symbolic link to one.
+// Why inotify refused a folder: its permissions, or else the per-user limit of watches.
+QString reasonFor(const QString &directory)
+{
+    if (DIR *stream = ::opendir(QFile::encodeName(directory).constData())) {
+        ::closedir(stream);
+        return u"系统的文件监视数已用完"_s;
+    }
+    return u"文件夹无法读取"_s;
+}
+
 bool isPlainDirectory(const QString &path)
 {
     struct stat info;
@@ -34,12 +51,16 @@ bool isPlainDirectory(const QString &path)
 } // namespace
 
 ArchiveFolderWatch::ArchiveFolderWatch(const QString &folder, std::chrono::milliseconds latency, QObject *parent)
+    : ArchiveFolderWatch(folder, Options { latency, 1, 8192, {} }, parent)
+{ }
+
+ArchiveFolderWatch::ArchiveFolderWatch(const QString &folder, Options options, QObject *parent)
     : QObject(parent)
     , m_folder(QDir::cleanPath(QDir(folder).absolutePath()))
-    , m_latency(latency)
+    , m_options(std::move(options))
 {
     m_latencyTimer.setSingleShot(true);
-    m_latencyTimer.setInterval(latency);
+    m_latencyTimer.setInterval(m_options.latency);
     connect(&m_latencyTimer, &QTimer::timeout, this, &ArchiveFolderWatch::latencyPassed);
     m_armTimer.setSingleShot(true);
     m_armTimer.setInterval(0);
@@ -47,7 +68,25 @@ ArchiveFolderWatch::ArchiveFolderWatch(const QString &folder, std::chrono::milli
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &ArchiveFolderWatch::directoryChanged);
 }
 
+// A folder being listed: its open stream and the subfolders found so far.
+struct ArchiveFolderWatch::Listing
+{
+    QString directory;
+    DIR *stream = nullptr;
+    QSet<QString> present;
+    ~Listing()
+    {
+        if (stream)
+            ::closedir(stream);
+    }
+};
+
 ArchiveFolderWatch::~ArchiveFolderWatch() = default;
+
+bool ArchiveFolderWatch::isArming() const
+{
+    return !m_queue.isEmpty() || m_listing;
+}
 
 void ArchiveFolderWatch::start()
 {
@@ -104,7 +143,7 @@ void ArchiveFolderWatch::armAncestors()
         if (!added.isEmpty()) {
             const QStringList failed = m_watcher.addPaths(added);
             if (!failed.isEmpty())
-                qCWarning(lcBuilds) << "Cannot watch" << failed;
+                reportWatchFailure(failed.first(), reasonFor(failed.first()));
         }
         m_ancestors = wanted;
         if (pathState() == m_pathState)
@@ -172,46 +211,122 @@ void ArchiveFolderWatch::armStep()
 {
     QElapsedTimer clock;
     clock.start();
-    while (!m_queue.isEmpty() && clock.nsecsElapsed() < kStepBudgetNs) {
-        const QString directory = m_queue.takeFirst();
-        m_queued.remove(directory);
-        // The folder itself may be a link to where the archives really are; nothing below it is
-        // followed.
-        const bool usable = directory == m_folder ? QFileInfo(m_folder).isDir() : isPlainDirectory(directory);
-        if (!usable) {
-            removeTree(directory);
+    while (clock.nsecsElapsed() < kStepBudgetNs) {
+        if (m_listing) {
+            if (!continueListing(clock))
+                break; // the rest of this folder in the next step
+            endListing();
             continue;
         }
-        if (!m_tree.contains(directory)) {
-            // Watched before it is listed: whatever appears after the listing is reported.
-            if (!m_watcher.addPath(directory) && !m_reportedWatchFailure) {
-                m_reportedWatchFailure = true;
-                qCWarning(lcBuilds) << "Cannot watch" << directory
-                                    << "(inotify watches exhausted?); changes below it may go unseen";
+        if (m_queue.isEmpty())
+            break;
+        const QString directory = m_queue.takeFirst();
+        m_queued.remove(directory);
+        beginListing(directory);
+    }
+    if (isArming()) {
+        m_armTimer.start();
+        return;
+    }
+    if (!std::exchange(m_armed, true))
+        emit armed();
+    reportIfDue();
+}
+
+void ArchiveFolderWatch::beginListing(const QString &directory)
+{
+    // The folder itself may be a link to where the builds really are; nothing below it is followed.
+    const bool usable = directory == m_folder ? QFileInfo(m_folder).isDir() : isPlainDirectory(directory);
+    if (!usable) {
+        removeTree(directory);
+        return;
+    }
+    if (!m_tree.contains(directory)) {
+        // Watched before it is listed: whatever appears after the listing is reported.
+        if (!watch(directory))
+            return;
+        m_tree.insert(directory, {});
+        if (directory != m_folder)
+            m_tree[parentOf(directory)].insert(directory);
+    }
+    if (depthOf(directory) >= m_options.maxDepth)
+        return;
+    DIR *stream = ::opendir(QFile::encodeName(directory).constData());
+    if (!stream)
+        return; // watched, but what it holds cannot be read
+    m_listing = std::make_unique<Listing>();
+    m_listing->directory = directory;
+    m_listing->stream = stream;
+}
+
+bool ArchiveFolderWatch::continueListing(const QElapsedTimer &clock)
+{
+    Listing &listing = *m_listing;
+    for (;;) {
+        for (int i = 0; i < kEntriesPerLook; ++i) {
+            const dirent *entry = ::readdir(listing.stream);
+            if (!entry)
+                return true;
+            const char *name = entry->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+                continue;
+            bool folder = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN) {
+                struct stat info;
+                folder = ::fstatat(::dirfd(listing.stream), name, &info, AT_SYMLINK_NOFOLLOW) == 0
+                    && S_ISDIR(info.st_mode);
             }
-            m_tree.insert(directory, {});
-            if (directory != m_folder)
-                m_tree[parentOf(directory)].insert(directory);
-        }
-        QSet<QString> present;
-        const QStringList names = QDir(directory).entryList(
-            QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDir::Unsorted);
-        for (const QString &name : names) {
-            const QString child = directory + u'/' + name;
-            present.insert(child);
+            if (!folder)
+                continue;
+            const QString decoded = QFile::decodeName(name);
+            if (m_options.skip && m_options.skip(decoded))
+                continue;
+            const QString child = listing.directory + u'/' + decoded;
+            listing.present.insert(child);
             if (!m_tree.contains(child))
                 enqueue(child);
         }
-        const QSet<QString> known = m_tree.value(directory);
-        for (const QString &child : known) {
-            if (!present.contains(child))
-                removeTree(child);
-        }
+        if (clock.nsecsElapsed() >= kStepBudgetNs)
+            return false;
     }
-    if (!m_queue.isEmpty())
-        m_armTimer.start();
-    else
-        reportIfDue();
+}
+
+void ArchiveFolderWatch::endListing()
+{
+    const std::unique_ptr<Listing> listing = std::move(m_listing);
+    const QSet<QString> known = m_tree.value(listing->directory);
+    for (const QString &child : known) {
+        if (!listing->present.contains(child))
+            removeTree(child);
+    }
+}
+
+bool ArchiveFolderWatch::watch(const QString &directory)
+{
+    if (m_tree.size() >= m_options.maxFolders) {
+        reportWatchFailure(directory, u"要监视的文件夹超过 %1 个"_s.arg(m_options.maxFolders));
+        return false;
+    }
+    if (!m_watcher.addPath(directory)) {
+        reportWatchFailure(directory, reasonFor(directory));
+        return false;
+    }
+    return true;
+}
+
+void ArchiveFolderWatch::reportWatchFailure(const QString &directory, const QString &reason)
+{
+    if (m_reportedWatchFailure)
+        return;
+    m_reportedWatchFailure = true;
+    qCWarning(lcBuilds).noquote() << "Cannot watch" << directory
+                                  << u"(%1); changes below it may go unseen"_s.arg(reason);
+    emit watchFailed(directory, reason);
+}
+
+int ArchiveFolderWatch::depthOf(const QString &path) const
+{
+    return path == m_folder ? 0 : int(path.mid(m_folder.size()).count(u'/'));
 }
 
 void ArchiveFolderWatch::removeTree(const QString &directory)
@@ -235,6 +350,8 @@ void ArchiveFolderWatch::removeTree(const QString &directory)
         if (parent != m_tree.end())
             parent->remove(directory);
     }
+    if (m_listing && removed.contains(m_listing->directory))
+        m_listing.reset();
     // Folders that were deleted have left the watcher by themselves; removing them again is harmless.
     m_watcher.removePaths(removed);
 }

@@ -1,6 +1,8 @@
 #include "builds/QDApplicationCellView.h"
 
 #include "builds/ArchiveText.h"
+#include "builds/BuildPackage.h"
+#include "builds/PackageText.h"
 #include "inspect/QDArchiveModel.h"
 
 #include <QGridLayout>
@@ -18,6 +20,7 @@ QDApplicationCellView::QDApplicationCellView(QWidget *parent)
     , m_textField(new QLabel(this))
     , m_identifierTextField(new QLabel(this))
     , m_createdDateTextField(new QLabel(this))
+    , m_kindTextField(new QLabel(this))
 {
     setObjectName(u"applicationCellView"_s);
     // The table beneath handles selection and double-clicks.
@@ -47,8 +50,15 @@ QDApplicationCellView::QDApplicationCellView(QWidget *parent)
     layout->addWidget(m_imageView, 0, 0, 2, 1);
     layout->addWidget(m_textField, 0, 1);
     layout->addWidget(m_createdDateTextField, 0, 2);
-    layout->addWidget(m_identifierTextField, 1, 1, 1, 2);
+    layout->addWidget(m_identifierTextField, 1, 1);
+    layout->addWidget(m_kindTextField, 1, 2);
     layout->setColumnStretch(1, 1);
+
+    m_kindTextField->setObjectName(u"kindTextField"_s);
+    m_kindTextField->setTextFormat(Qt::PlainText);
+    m_kindTextField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_kindTextField->setForegroundRole(QPalette::WindowText);
+    m_kindTextField->hide();
 }
 
 void QDApplicationCellView::showArchive(const QDArchiveModel &archive)
@@ -57,6 +67,16 @@ void QDApplicationCellView::showArchive(const QDArchiveModel &archive)
     m_textField->setText(ArchiveText::title(archive));
     m_identifierTextField->setText(archive.identifier().value_or(QString()));
     m_createdDateTextField->setText(ArchiveText::date(archive));
+}
+
+void QDApplicationCellView::showPackage(const BuildPackage &package)
+{
+    m_imageView->setPixmap(PackageText::icon(package, kIconSize));
+    m_textField->setText(PackageText::title(package));
+    m_identifierTextField->setText(package.packageName);
+    m_createdDateTextField->setText(PackageText::date(package));
+    m_kindTextField->setText(PackageText::kindMark(package));
+    m_kindTextField->show();
 }
 
 void QDApplicationCellView::setHighlighted(bool highlighted)
@@ -72,4 +92,5 @@ void QDApplicationCellView::setHighlighted(bool highlighted)
     paint(m_textField, text);
     paint(m_identifierTextField, detail);
     paint(m_createdDateTextField, detail);
+    paint(m_kindTextField, detail);
 }

@@ -1,6 +1,8 @@
 #include "builds/QDMenuViewController.h"
 
 #include "builds/ArchiveText.h"
+#include "builds/BuildPackage.h"
+#include "builds/PackageText.h"
 #include "builds/QDMenuView.h"
 
 #include <QAction>
@@ -18,6 +20,12 @@ QDMenuViewController::QDMenuViewController(const QDArchiveModel &archiveModel)
 {
     buildView();
     loadData(m_archiveModel);
+}
+
+QDMenuViewController::QDMenuViewController(const BuildPackage &package)
+{
+    buildView();
+    loadPackage(package);
 }
 
 QDMenuViewController::~QDMenuViewController() = default;
@@ -80,6 +88,16 @@ void QDMenuViewController::loadData(const QDArchiveModel &archive)
     const std::optional<QString> build = archive.build();
     if (version && build)
         m_applicationVersionTextField->setText(u"Version %1 (%2)"_s.arg(*version, *build));
+}
+
+void QDMenuViewController::loadPackage(const BuildPackage &package)
+{
+    m_applicationImageView->setPixmap(PackageText::icon(package, kIconSize));
+    m_lastModifiedTextField->setText(PackageText::date(package));
+    if (!package.appName.isEmpty())
+        m_appNameTextField->setText(package.appName);
+    if (!package.version.isEmpty() && !package.build.isEmpty())
+        m_applicationVersionTextField->setText(u"Version %1 (%2)"_s.arg(package.version, package.build));
 }
 
 bool QDMenuViewController::isBuildSlot(const QAction *action)

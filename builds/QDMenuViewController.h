@@ -9,6 +9,7 @@
 class QAction;
 class QDMenuView;
 class QLabel;
+struct BuildPackage;
 
 // Builds the view of one build entry of the status menu from an archive: its icon
 // (applicationImageView), date (lastModifiedTextField), name (appNameTextField, tag 0: black)
@@ -19,9 +20,12 @@ class QDMenuViewController final
 {
 public:
     explicit QDMenuViewController(const QDArchiveModel &archiveModel);
+    // An entry for a package of a build folder, filled the same way.
+    explicit QDMenuViewController(const BuildPackage &package);
     ~QDMenuViewController();
 
     void loadData(const QDArchiveModel &archive);
+    void loadPackage(const BuildPackage &package);
 
     const QDArchiveModel &archiveModel() const { return m_archiveModel; }
     QDMenuView *view() const { return m_view.get(); }

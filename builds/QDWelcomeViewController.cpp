@@ -5,10 +5,11 @@
 #include "app/NotificationCenter.h"
 #include "app/Notifications.h"
 #include "app/Preferences.h"
-#include "ui/VersionCheck.h"
 #include "builds/ArchiveFolderWatch.h"
 #include "builds/ArchiveText.h"
+#include "builds/BuildFolderCatalog.h"
 #include "builds/Logging.h"
+#include "builds/PackageText.h"
 #include "builds/QDApplicationCellView.h"
 #include "builds/QDMenuView.h"
 #include "builds/QDMenuViewController.h"
@@ -17,9 +18,11 @@
 #include "ui/Alert.h"
 #include "ui/QDView.h"
 #include "ui/StatusItem.h"
+#include "ui/VersionCheck.h"
 #include "upload/QDUploadWindowController.h"
 
 #include <QEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -119,6 +122,7 @@ void QDWelcomeViewController::loadView()
     m_tableContainer->installEventFilter(events);
 
     watchArchiveFolder();
+    watchBuildFolders();
     setLaunchLog();
 }
 
@@ -200,11 +204,18 @@ void QDWelcomeViewController::buildView()
     buttons->addWidget(m_openButton);
     buttons->addWidget(m_uploadButton);
 
+    m_watchWarning = new QLabel(this);
+    m_watchWarning->setObjectName(u"watchWarningTextField"_s);
+    m_watchWarning->setTextFormat(Qt::PlainText);
+    m_watchWarning->setWordWrap(true);
+    m_watchWarning->hide();
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 18, 20, 16);
     layout->setSpacing(12);
     layout->addLayout(header);
     layout->addWidget(m_tableContainer, 1);
+    layout->addWidget(m_watchWarning);
     layout->addLayout(buttons);
 }
 
@@ -215,6 +226,7 @@ void QDWelcomeViewController::getRecentlyBuilds()
     ArchiveScanner::Result scan = ArchiveScanner::scan(m_archivesDir);
     m_recentlyBuild = std::move(scan.recentlyBuild);
     m_sortedRecentlyBuild = std::move(scan.sortedRecentlyBuild);
+    mergeRecentBuilds();
 
     fillStatusMenu();
     reloadData();
@@ -253,7 +265,7 @@ void QDWelcomeViewController::reloadData()
 
 void QDWelcomeViewController::placeNobuildLabel()
 {
-    if (!m_sortedRecentlyBuild.isEmpty()) {
+    if (!m_recentBuilds.isEmpty()) {
         m_nobuildTextField->hide();
         return;
     }
@@ -285,6 +297,7 @@ void QDWelcomeViewController::watchArchiveFolder()
     m_watch = new ArchiveFolderWatch(m_archivesDir, std::chrono::milliseconds(1000), this);
     connect(m_watch, &ArchiveFolderWatch::changed, this,
         [] { NotificationCenter::defaultCenter().post(Notifications::NewArchive); });
+    connect(m_watch, &ArchiveFolderWatch::watchFailed, this, &QDWelcomeViewController::showWatchFailure);
     m_watch->start();
 }
 
@@ -324,42 +337,53 @@ void QDWelcomeViewController::notificateNewArchive()
 }
 
 void QDWelcomeViewController::userNotificationCenterDidActivateNotification(
-    const DesktopNotification &, DesktopNotifier::Activation activation)
+    const DesktopNotification &notification, DesktopNotifier::Activation activation)
 {
-    if (activation == DesktopNotifier::Activation::ActionButtonClicked && m_newestArchive)
+    if (activation != DesktopNotifier::Activation::ActionButtonClicked)
+        return;
+    // A package's notification uploads that package; any other the newest archive.
+    const auto package = m_packageNotifications.constFind(notification.identifier);
+    if (notification.identifier != 0 && package != m_packageNotifications.cend())
+        openPackage(*package);
+    else if (m_newestArchive)
         parseArchiveModel(*m_newestArchive);
 }
 
 int QDWelcomeViewController::numberOfRowsInTableView() const
 {
-    return int(qMin<qsizetype>(m_sortedRecentlyBuild.size(), kMaxRows));
+    return int(qMin<qsizetype>(m_recentBuilds.size(), kMaxRows));
 }
 
 QDApplicationCellView *QDWelcomeViewController::tableViewCell(int row) const
 {
     auto *cell = new QDApplicationCellView;
-    if (row >= 0 && row < m_sortedRecentlyBuild.size())
-        cell->showArchive(m_sortedRecentlyBuild.at(row));
+    if (row >= 0 && row < m_recentBuilds.size()) {
+        const RecentBuild &build = m_recentBuilds.at(row);
+        if (build.isArchive())
+            cell->showArchive(build.archive());
+        else
+            cell->showPackage(build.package());
+    }
     return cell;
 }
 
 void QDWelcomeViewController::doubleClicked(int clickedRow)
 {
-    if (m_sortedRecentlyBuild.isEmpty() || clickedRow < 0 || clickedRow >= numberOfRowsInTableView())
+    if (m_recentBuilds.isEmpty() || clickedRow < 0 || clickedRow >= numberOfRowsInTableView())
         return;
-    parseArchiveModel(m_sortedRecentlyBuild.at(clickedRow));
+    openRecentBuild(m_recentBuilds.at(clickedRow));
 }
 
 void QDWelcomeViewController::openArchive()
 {
-    if (m_sortedRecentlyBuild.isEmpty())
+    if (m_recentBuilds.isEmpty())
         return;
     const QModelIndexList selected = m_recentlyBuildTable->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return;
     const int row = selected.first().row();
-    if (row >= 0 && row < m_sortedRecentlyBuild.size())
-        parseArchiveModel(m_sortedRecentlyBuild.at(row));
+    if (row >= 0 && row < m_recentBuilds.size())
+        openRecentBuild(m_recentBuilds.at(row));
 }
 
 void QDWelcomeViewController::menuItemClicked(QAction *sender)
@@ -368,8 +392,8 @@ void QDWelcomeViewController::menuItemClicked(QAction *sender)
         return;
     bool ok = false;
     const int tag = sender->data().toInt(&ok);
-    if (ok && tag >= 0 && tag < m_sortedRecentlyBuild.size())
-        parseArchiveModel(m_sortedRecentlyBuild.at(tag));
+    if (ok && tag >= 0 && tag < m_recentBuilds.size())
+        openRecentBuild(m_recentBuilds.at(tag));
 }
 
 // Both replace the upload window, never under an open modal alert: the code after the alert may
@@ -414,11 +438,16 @@ void QDWelcomeViewController::fillStatusMenu()
         return;
     if (StatusItem *item = m_shell->statusItem())
         item->setEnabled(true);
-    QMenu *menu = m_shell->statusMenu();
+    refillBuildEntries();
+}
+
+void QDWelcomeViewController::refillBuildEntries()
+{
+    QMenu *menu = m_shell ? m_shell->statusMenu() : nullptr;
     if (!menu)
         return;
 
-    const int n = int(qMin<qsizetype>(m_sortedRecentlyBuild.size(), kMaxMenuEntries));
+    const int n = int(qMin<qsizetype>(m_recentBuilds.size(), kMaxMenuEntries));
     QList<QAction *> buildSlots;
     for (QAction *action : menu->actions()) {
         if (!QDMenuViewController::isBuildSlot(action))
@@ -443,7 +472,9 @@ void QDWelcomeViewController::fillStatusMenu()
         firstCommand = actions.at(buildSlots.size());
 
     for (int i = 0; i < n; ++i) {
-        QDMenuViewController controller(m_sortedRecentlyBuild.at(i));
+        const RecentBuild &build = m_recentBuilds.at(i);
+        QDMenuViewController controller
+            = build.isArchive() ? QDMenuViewController(build.archive()) : QDMenuViewController(build.package());
         auto *entry = new QWidgetAction(menu);
         std::unique_ptr<QDMenuView> view = controller.takeView();
         view->setMenuItem(entry);
@@ -487,4 +518,83 @@ void QDWelcomeViewController::checkNewVersion()
 QString QDWelcomeViewController::newVersionURL() const
 {
     return m_versionCheck->newVersionURL();
+}
+
+// ---- build folders ----
+
+void QDWelcomeViewController::watchBuildFolders()
+{
+    m_buildFolders = new BuildFolderCatalog(this);
+    connect(m_buildFolders, &BuildFolderCatalog::packagesChanged, this,
+        &QDWelcomeViewController::buildFolderPackagesChanged);
+    connect(m_buildFolders, &BuildFolderCatalog::packageArrived, this, &QDWelcomeViewController::notificateNewPackage);
+    connect(m_buildFolders, &BuildFolderCatalog::watchFailed, this, &QDWelcomeViewController::showWatchFailure);
+    m_buildFolders->followPreference();
+}
+
+void QDWelcomeViewController::mergeRecentBuilds()
+{
+    m_recentBuilds = RecentBuild::merge(
+        m_sortedRecentlyBuild, m_buildFolders ? m_buildFolders->packages() : QList<BuildPackage>());
+}
+
+void QDWelcomeViewController::buildFolderPackagesChanged()
+{
+    // As a scan's refresh, but the status item is left as it is: an open upload window keeps it
+    // disabled.
+    mergeRecentBuilds();
+    refillBuildEntries();
+    reloadData();
+    placeNobuildLabel();
+    if (m_recentlyBuildTable->rowCount() > 0)
+        m_recentlyBuildTable->selectRow(0);
+}
+
+void QDWelcomeViewController::notificateNewPackage(const BuildPackage &package)
+{
+    DesktopNotification notification;
+    notification.title = PackageText::title(package);
+    notification.informativeText = package.packageName;
+    notification.actionButtonTitle = u"上传"_s;
+    ++m_notificationCount;
+    if (!m_shell || !m_shell->notificationCenter()) {
+        qCInfo(lcBuilds) << "New package (no notification centre):" << notification.title;
+        return;
+    }
+    const quint64 identifier = m_shell->notificationCenter()->deliverNotification(notification);
+    // The button of an older notification still names its own package; a few are enough.
+    if (m_packageNotifications.size() >= 32)
+        m_packageNotifications.clear();
+    m_packageNotifications.insert(identifier, package.path);
+}
+
+void QDWelcomeViewController::openRecentBuild(const RecentBuild &build)
+{
+    if (build.isArchive())
+        parseArchiveModel(build.archive());
+    else
+        openPackage(build.package().path);
+}
+
+void QDWelcomeViewController::openPackage(const QString &path)
+{
+    // The path may belong to the list that the new window's notifications lead to refresh.
+    const QString chosen = path;
+    if (!QFileInfo(chosen).isFile()) {
+        qCWarning(lcBuilds).noquote() << "Package gone before its upload window opened:" << chosen;
+        return;
+    }
+    replaceUploadWindow(u"0"_s);
+    if (chosen.endsWith(u".ipa"_s, Qt::CaseInsensitive))
+        m_uploadController->ParseIPA(chosen);
+    else
+        m_uploadController->ParseAPK(chosen);
+}
+
+void QDWelcomeViewController::showWatchFailure(const QString &directory, const QString &reason)
+{
+    if (m_watchWarning->isVisibleTo(this))
+        return; // once
+    m_watchWarning->setText(u"无法监视“%1”的变化（%2），新的构建可能不会自动出现。"_s.arg(directory, reason));
+    m_watchWarning->show();
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "builds/RecentBuild.h"
 #include "inspect/QDArchiveModel.h"
 #include "ui/DesktopNotifier.h"
 #include "upload/QDUploadViewController.h"
 
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QVariant>
@@ -13,6 +15,7 @@
 #include <optional>
 
 class ArchiveFolderWatch;
+class BuildFolderCatalog;
 class CloudClient;
 class QAction;
 class QDApplicationCellView;
@@ -32,6 +35,12 @@ class VersionCheck;
 // check when "isAutoUpdate" reads 1, the folder watch and the launch report. The shell must
 // have its status item before it builds the screen, and makes the screen the delegate of the
 // desktop-notification centre (userNotificationCenterDidActivateNotification).
+//
+// Beside the archives, the list holds the packages of the build folders (BuildFolderCatalog,
+// scanned off this thread): rows, menu entries and their actions index into recentBuilds(), the
+// archives and packages newest first, while sortedRecentlyBuild() and newestArchive() keep to the
+// archives. A package row uploads the package as it is (the upload window reads it as a drop
+// would; no export), and a new package is announced like a new archive.
 //
 // A null shell leaves the status menu, the status item and desktop notifications out (for
 // tests and the benchmark).
@@ -71,6 +80,12 @@ public:
     // Opens an upload window in export mode and starts the export of the archive. This and
     // uploadButtonClicked() wait while a modal alert is open (Alert::whenNoModalOpen).
     void parseArchiveModel(const QDArchiveModel &archive);
+    // Opens an upload window on a package and reads it, as a drop of it would.
+    void openPackage(const QString &path);
+    // The build folders' packages changed: the list and the menu's entries follow.
+    void buildFolderPackagesChanged();
+    // Announces a package that appeared in a build folder.
+    void notificateNewPackage(const BuildPackage &package);
 
     Q_INVOKABLE void setLaunchLogSuccess(const QVariant &data);
     Q_INVOKABLE void setLanuchLogError(const QVariant &errorRecord);
@@ -79,6 +94,8 @@ public:
     const QList<QDArchiveModel> &recentlyBuild() const { return m_recentlyBuild; }
     const QList<QDArchiveModel> &sortedRecentlyBuild() const { return m_sortedRecentlyBuild; }
     const std::optional<QDArchiveModel> &newestArchive() const { return m_newestArchive; }
+    // Archives and build-folder packages, newest first: what the rows and the menu show.
+    const QList<RecentBuild> &recentBuilds() const { return m_recentBuilds; }
     bool monitorStarted() const { return m_monitorStarted; }
     bool archiveChanged() const { return m_archiveChanged; }
     int buildItemcount() const { return m_buildItemcount; }
@@ -95,6 +112,9 @@ public:
     QPushButton *uploadButton() const { return m_uploadButton; }
     QPushButton *openButton() const { return m_openButton; }
     ArchiveFolderWatch *archiveFolderWatch() const { return m_watch; }
+    BuildFolderCatalog *buildFolderCatalog() const { return m_buildFolders; }
+    // Tells the user that a folder could not be watched; hidden until then.
+    QLabel *watchWarningLabel() const { return m_watchWarning; }
     VersionCheck *versionCheck() const { return m_versionCheck; }
     CloudClient *launchCloudClient() const { return m_launchCloudClient.get(); }
 
@@ -108,6 +128,11 @@ private:
     void reloadData();
     void placeNobuildLabel();
     void replaceUploadWindow(const QString &beginView);
+    void watchBuildFolders();
+    void mergeRecentBuilds();
+    void refillBuildEntries();
+    void openRecentBuild(const RecentBuild &build);
+    void showWatchFailure(const QString &directory, const QString &reason);
 
     ShellServices *m_shell;
     QString m_archivesDir;
@@ -129,6 +154,10 @@ private:
     QList<QDArchiveModel> m_sortedRecentlyBuild;
     std::optional<QDArchiveModel> m_newestArchive;
     ArchiveFolderWatch *m_watch = nullptr;
+    BuildFolderCatalog *m_buildFolders = nullptr;
+    QList<RecentBuild> m_recentBuilds;
+    QHash<quint64, QString> m_packageNotifications; // notification identifier → package path
+    QLabel *m_watchWarning = nullptr;
     int m_scanCount = 0;
     int m_notificationCount = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "app/Config.h"
 #include "cli/AccountCommands.h"
+#include "cli/BuildCommands.h"
 #include "cli/Console.h"
 #include "cli/EnvironmentSession.h"
 #include "cli/ExitCode.h"
@@ -34,6 +35,7 @@ const QList<Command> &commands()
         { u"upload"_s, &UploadCommand::run, &UploadCommand::help },
         { u"inspect"_s, &PackageCommands::inspect, &PackageCommands::inspectHelp },
         { u"archives"_s, &PackageCommands::archives, &PackageCommands::archivesHelp },
+        { u"builds"_s, &BuildCommands::builds, &BuildCommands::buildsHelp },
         { u"export"_s, &PackageCommands::exportArchive, &PackageCommands::exportHelp },
         { u"devicelog"_s, &ToolCommands::deviceLog, &ToolCommands::deviceLogHelp },
         { u"check-update"_s, &ToolCommands::checkUpdate, &ToolCommands::checkUpdateHelp },
@@ -102,6 +104,7 @@ QString Cli::usage()
            "  upload 安装包      上传 .ipa 或 .apk，打印下载页面地址\n"
            "  inspect 安装包     显示安装包的应用信息\n"
            "  archives          列出最近的 Xcode 归档，最新的在前\n"
+           "  builds            列出最近的构建（归档和构建文件夹中的安装包）；--add/--remove 文件夹\n"
            "  export 归档        从 Xcode 归档导出 .ipa\n"
            "\n"
            "其他：\n"

@@ -30,7 +30,7 @@ allowed() { # $1 file's level or folder, $2 included folder
         ui) [[ $2 =~ ^(app|api|inspect|store|upload|devicelog|ui)$ ]] ;;
         upload | devicelog | builds | account) [[ $2 != shell && $2 != cli && $2 != server ]] ;;
         shell) [[ $2 != cli && $2 != server ]] ;;
-        cli) [[ $2 =~ ^(app|api|inspect|store|upload|devicelog|cli)$ ]] ;;
+        cli) [[ $2 =~ ^(app|api|inspect|store|upload|devicelog|builds|cli)$ ]] ;;
         server) [[ $2 =~ ^(app|inspect|server)$ ]] ;;
         *) true ;;
     esac
@@ -42,9 +42,9 @@ while IFS= read -r file; do
     lvl=${level[$file]:-$folder}
     while IFS=: read -r line target; do
         included=${target%%/*}
-        # A core file may include only core files of the screen folders.
-        if [ "$lvl" = core ] && [[ $included =~ ^(upload|devicelog|builds)$ ]] && [ "${level[$target]:-}" != core ]; then
-            echo "$file:$line: the core includes the screen file $target"
+        # The core and the command line may include only core files of the screen folders.
+        if [[ $lvl =~ ^(core|cli)$ ]] && [[ $included =~ ^(upload|devicelog|builds)$ ]] && [ "${level[$target]:-}" != core ]; then
+            echo "$file:$line: $lvl includes the screen file $target"
             status=1
         elif ! allowed "$lvl" "$included"; then
             echo "$file:$line: $lvl includes $target, a level above or beside it"

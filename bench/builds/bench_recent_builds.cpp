@@ -8,6 +8,7 @@
 #include "app/Config.h"
 #include "app/NotificationCenter.h"
 #include "app/Notifications.h"
+#include "bench/builds/InotifyCount.h"
 #include "builds/ArchiveFolderWatch.h"
 #include "builds/QDMenuViewController.h"
 #include "builds/QDWelcomeViewController.h"
@@ -169,6 +170,21 @@ int main(int argc, char *argv[])
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     std::printf("  %-44s %8lld folders\n", "folders watched",
         static_cast<long long>(screen->archiveFolderWatch()->watchedDirectories().size()));
+    // The kernel's count of what a watch of the archives holds, with today's reach (the folder
+    // and its date folders) and with the previous one (every folder below it, archives inside).
+    auto watchesOf = [&](ArchiveFolderWatch::Options options) {
+        const int before = inotifyWatchesHeld();
+        ArchiveFolderWatch watch(root, options);
+        watch.start();
+        while (watch.isArming())
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        return inotifyWatchesHeld() - before;
+    };
+    ArchiveFolderWatch::Options everyFolder;
+    everyFolder.maxDepth = 64;
+    everyFolder.maxFolders = 10'000'000;
+    std::printf("  %-44s %8d\n", "inotify watches, date folders only", watchesOf(ArchiveFolderWatch::Options()));
+    std::printf("  %-44s %8d\n", "inotify watches, every folder (previous reach)", watchesOf(everyFolder));
 
     QList<qint64> full;
     QList<qint64> scanOnly;

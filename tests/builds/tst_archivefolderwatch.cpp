@@ -41,7 +41,11 @@ private slots:
         QVERIFY(QDir().mkpath(folder + u"/2024-05-01"_s));
         touchFile(folder + u"/before.txt"_s); // before the start: never reported
 
-        ArchiveFolderWatch watch(folder, kLatency);
+        // A build folder's watch: deep, as the package scan goes.
+        ArchiveFolderWatch::Options deepTree;
+        deepTree.latency = kLatency;
+        deepTree.maxDepth = 7;
+        ArchiveFolderWatch watch(folder, deepTree);
         QSignalSpy batches(&watch, &ArchiveFolderWatch::changed);
         watch.start();
         QTRY_VERIFY(!watch.isArming());
@@ -92,7 +96,87 @@ private slots:
         settle();
         QVERIFY2(batches.count() >= 1 && batches.count() <= 1 + int(burst / kLatency.count()) + 1,
             qPrintable(u"%1 batches for a burst of %2 ms"_s.arg(batches.count()).arg(burst)));
-        QVERIFY(watch.watchedDirectories().contains(folder + u"/day3/A3.xcarchive"_s));
+        QTRY_VERIFY(!watch.isArming());
+        QVERIFY(watch.watchedDirectories().contains(folder + u"/day3"_s));
+        // An archive is a bundle: its inside is not watched, whatever is written there.
+        QVERIFY(!watch.watchedDirectories().contains(folder + u"/day3/A3.xcarchive"_s));
+    }
+
+    void theArchivesFolderAndItsDateFoldersOnly()
+    {
+        const QString folder = m_root + u"/Archives"_s;
+        for (int i = 0; i < 30; ++i)
+            QVERIFY(
+                QDir().mkpath(folder + u"/2024-05-0%1/A%2.xcarchive/Products/Applications/A.app"_s.arg(i % 3).arg(i)));
+        ArchiveFolderWatch watch(folder, kLatency);
+        QSignalSpy batches(&watch, &ArchiveFolderWatch::changed);
+        watch.start();
+        QTRY_VERIFY(!watch.isArming());
+        QStringList tree;
+        for (const QString &path : watch.watchedDirectories()) {
+            if (path.startsWith(folder))
+                tree.append(path.mid(folder.size()));
+        }
+        tree.sort();
+        QCOMPARE(tree, (QStringList { QString(), u"/2024-05-00"_s, u"/2024-05-01"_s, u"/2024-05-02"_s }));
+
+        // What announces a new archive is still seen: a new one in a date folder, a new date folder.
+        QVERIFY(QDir().mkpath(folder + u"/2024-05-01/New.xcarchive/Products"_s));
+        QTRY_COMPARE(batches.count(), 1);
+        QVERIFY(QDir().mkpath(folder + u"/2024-05-09/Newer.xcarchive"_s));
+        QTRY_COMPARE(batches.count(), 2);
+        QTRY_VERIFY(watch.watchedDirectories().contains(folder + u"/2024-05-09"_s));
+        QVERIFY(!watch.watchedDirectories().contains(folder + u"/2024-05-09/Newer.xcarchive"_s));
+    }
+
+    void aFolderThatCannotBeWatchedIsReportedOnce()
+    {
+        const QString folder = m_root + u"/builds"_s;
+        for (const QString &name : { u"a"_s, u"b"_s, u"c"_s, u".gradle"_s, u"intermediates"_s })
+            QVERIFY(QDir().mkpath(folder + u'/' + name + u"/x"_s));
+        ArchiveFolderWatch::Options options;
+        options.latency = kLatency;
+        options.maxDepth = 7;
+        options.maxFolders = 3;
+        options.skip = [](const QString &name) { return name.startsWith(u'.') || name == u"intermediates"_s; };
+        ArchiveFolderWatch watch(folder, options);
+        QSignalSpy failures(&watch, &ArchiveFolderWatch::watchFailed);
+        watch.start();
+        QTRY_VERIFY(!watch.isArming());
+        QCOMPARE(failures.count(), 1);
+        QCOMPARE(failures.first().at(1).toString(), u"要监视的文件夹超过 3 个"_s);
+        QVERIFY(watch.hasWatchFailure());
+        int below = 0;
+        for (const QString &path : watch.watchedDirectories()) {
+            QVERIFY2(!path.contains(u"/.gradle"_s) && !path.contains(u"/intermediates"_s), qPrintable(path));
+            below += path.startsWith(folder) ? 1 : 0;
+        }
+        QCOMPARE(below, 3);
+
+        // More folders, more refusals: still one report.
+        QVERIFY(QDir().mkpath(folder + u"/d/y"_s));
+        QTRY_VERIFY(watch.batchCount() >= 1);
+        QTRY_VERIFY(!watch.isArming());
+        QCOMPARE(failures.count(), 1);
+    }
+
+    void aHugeFolderIsListedInSteps()
+    {
+        const QString folder = m_root + u"/huge"_s;
+        QVERIFY(QDir().mkpath(folder));
+        for (int i = 0; i < 3000; ++i)
+            QVERIFY(QDir().mkdir(folder + u"/d%1"_s.arg(i)));
+        ArchiveFolderWatch watch(folder, kLatency);
+        watch.start();
+        auto listed = [&] { return watch.watchedDirectories().filter(folder + u"/d"_s).size(); };
+        // One pass of the event loop runs one step: the step returns before all of it is listed.
+        for (int pass = 0; pass < 1000 && listed() == 0; ++pass)
+            QCoreApplication::processEvents();
+        QVERIFY(listed() > 0);
+        QVERIFY2(listed() < 3000, "the whole folder was listed in one step");
+        QVERIFY(watch.isArming());
+        QTRY_VERIFY(!watch.isArming());
+        QCOMPARE(listed(), 3000);
     }
 
     void thePathToTheFolderIsWatched()
