@@ -23,9 +23,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# aapt reads Android packages; idevicesyslog feeds the device log; xdg-open opens the download page;
-# the interface is Chinese and needs a CJK font.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "aapt")
+# aapt reads Android packages; Qt's SQLite driver (a plugin, which dpkg-shlibdeps cannot see)
+# holds the build folders' package cache; idevicesyslog feeds the device log; xdg-open opens the
+# download page; the interface is Chinese and needs a CJK font.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "aapt, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libimobiledevice-utils, xdg-utils, fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 

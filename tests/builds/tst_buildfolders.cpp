@@ -9,6 +9,7 @@
 #include "builds/QDWelcomeViewController.h"
 #include "tests/builds/BuildTree.h"
 #include "tests/builds/TestShell.h"
+#include "tests/support/Skips.h"
 #include "tests/support/ArchiveTree.h"
 #include "tests/support/FileAccess.h"
 #include "tests/support/GuiTestMain.h"
@@ -330,7 +331,7 @@ private slots:
     void aFolderThatCannotBeWatchedIsShownOnce()
     {
         if (!g_permissionsHold)
-            QSKIP("permission bits cannot be made to hold for this process");
+            QUILLO_SKIP(PermissionsIgnored, "permission bits cannot be made to hold for this process");
         const QString closed = Config::archivesDir() + u"/2024-05-02"_s;
         QVERIFY(QDir().mkpath(closed));
         QVERIFY(FileAccess::setMode(closed, 0));

@@ -3,6 +3,7 @@
 #include "builds/RecentBuild.h"
 #include "store/PackageCache.h"
 #include "tests/builds/BuildTree.h"
+#include "tests/support/Skips.h"
 #include "tests/support/ArchiveTree.h"
 #include "tests/support/FileAccess.h"
 #include "tests/support/TestEnvironment.h"
@@ -118,7 +119,7 @@ private slots:
         QCOMPARE(PackageFinder::folderProblem(m_root), QString());
 
         if (!g_permissionsHold)
-            QSKIP("permission bits cannot be made to hold for this process");
+            QUILLO_SKIP(PermissionsIgnored, "permission bits cannot be made to hold for this process");
         touch(m_root + u"/open/one.apk"_s);
         touch(m_root + u"/closed/two.apk"_s);
         QVERIFY(FileAccess::setMode(m_root + u"/closed"_s, 0));
