@@ -495,99 +495,123 @@ void CurlEngine::Loop::activate(Transfer *t)
     curl_multi_add_handle(m_multi, t->easy);
 }
 
-bool CurlEngine::Loop::configure(Transfer *t)
-{
-    CURL *easy = t->easy;
-    curl_easy_reset(easy);
-    if (t->headerList) {
-        curl_slist_free_all(t->headerList);
-        t->headerList = nullptr;
-    }
+namespace {
 
-    // The header lines, in order; the Cookie line goes before the body's headers.
-    QList<QByteArray> lines;
-    QByteArray cookieLine;
-    if (t->sendCookies && !t->plan.cookies.isEmpty()) {
-        const QUrl url = QUrl::fromEncoded(t->url);
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        for (const HttpCookie &cookie : t->plan.cookies) {
-            const QByteArray name = cookie.name.toUtf8();
-            const QByteArray value = cookie.value.toUtf8();
-            if (name.isEmpty() || hasLineBreak(name) || hasLineBreak(value) || !cookieMatches(cookie, url, now))
-                continue;
-            cookieLine += QByteArray(cookieLine.isEmpty() ? "Cookie: " : "; ") + name + '=' + value;
-        }
+// The Cookie line of an exchange: the plan's cookies that match its address, or nothing.
+QByteArray cookieLine(const Transfer &t)
+{
+    QByteArray line;
+    if (!t.sendCookies || t.plan.cookies.isEmpty())
+        return line;
+    const QUrl url = QUrl::fromEncoded(t.url);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const HttpCookie &cookie : t.plan.cookies) {
+        const QByteArray name = cookie.name.toUtf8();
+        const QByteArray value = cookie.value.toUtf8();
+        if (name.isEmpty() || hasLineBreak(name) || hasLineBreak(value) || !cookieMatches(cookie, url, now))
+            continue;
+        line += QByteArray(line.isEmpty() ? "Cookie: " : "; ") + name + '=' + value;
     }
+    return line;
+}
+
+// The header lines, in order; the Cookie line goes before the body's headers.
+QList<QByteArray> headerLines(const Transfer &t)
+{
+    QList<QByteArray> lines;
+    QByteArray cookies = cookieLine(t);
     bool hasAccept = false;
-    for (const auto &[name, value] : std::as_const(t->headers)) {
+    for (const auto &[name, value] : std::as_const(t.headers)) {
         if (name.isEmpty() || hasLineBreak(name) || hasLineBreak(value) || name.contains(':'))
             continue; // never let a caller's text break the header block
-        if (!cookieLine.isEmpty() && sameName(name, "Content-Type")) {
-            lines.append(cookieLine);
-            cookieLine.clear();
+        if (!cookies.isEmpty() && sameName(name, "Content-Type")) {
+            lines.append(cookies);
+            cookies.clear();
         }
         hasAccept = hasAccept || sameName(name, "Accept");
         // "Name;" is libcurl's way of sending a header with an empty value.
         lines.append(value.isEmpty() ? QByteArray(name + ';') : QByteArray(name + ": " + value));
     }
-    if (!cookieLine.isEmpty())
-        lines.append(cookieLine);
+    if (!cookies.isEmpty())
+        lines.append(cookies);
     // Suppress the headers libcurl would add on its own.
     if (!hasAccept)
         lines.append("Accept:");
     lines.append("Expect:");
-    for (const QByteArray &line : std::as_const(lines)) {
-        curl_slist *next = curl_slist_append(t->headerList, line.constData());
-        if (!next)
-            return false;
-        t->headerList = next;
-    }
+    return lines;
+}
 
-    bool ok = true;
-    auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK; };
-    set(CURLOPT_URL, t->url.constData());
-    set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_PRIVATE, static_cast<void *>(t));
-    set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-    set(CURLOPT_ERRORBUFFER, t->errorBuffer);
-    set(CURLOPT_FOLLOWLOCATION, 0L);
-    set(CURLOPT_HTTP_CONTENT_DECODING, 0L); // gzip is inflated by ReplyBody, under its cap
-    set(CURLOPT_HEADERFUNCTION, &readHeader);
-    set(CURLOPT_HEADERDATA, static_cast<void *>(t));
-    set(CURLOPT_WRITEFUNCTION, &writeBody);
-    set(CURLOPT_WRITEDATA, static_cast<void *>(t));
-    set(CURLOPT_NOPROGRESS, 0L);
-    set(CURLOPT_XFERINFOFUNCTION, &onProgress);
-    set(CURLOPT_XFERINFODATA, static_cast<void *>(t));
-    set(CURLOPT_HTTPHEADER, t->headerList);
+// Sets libcurl options one after the other; ok() tells whether every one was taken.
+class EasyOptions
+{
+public:
+    explicit EasyOptions(CURL *easy) : m_easy(easy) { }
+
+    template<typename Value>
+    void set(CURLoption option, Value value)
+    {
+        m_ok = m_ok && curl_easy_setopt(m_easy, option, value) == CURLE_OK;
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    CURL *m_easy;
+    bool m_ok = true;
+};
+
+void setCommonOptions(EasyOptions &options, Transfer *t)
+{
+    options.set(CURLOPT_URL, t->url.constData());
+    options.set(CURLOPT_PROTOCOLS_STR, "http,https");
+    options.set(CURLOPT_PRIVATE, static_cast<void *>(t));
+    options.set(CURLOPT_NOSIGNAL, 1L);
+    options.set(CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    options.set(CURLOPT_ERRORBUFFER, t->errorBuffer);
+    options.set(CURLOPT_FOLLOWLOCATION, 0L);
+    options.set(CURLOPT_HTTP_CONTENT_DECODING, 0L); // gzip is inflated by ReplyBody, under its cap
+    options.set(CURLOPT_HEADERFUNCTION, &readHeader);
+    options.set(CURLOPT_HEADERDATA, static_cast<void *>(t));
+    options.set(CURLOPT_WRITEFUNCTION, &writeBody);
+    options.set(CURLOPT_WRITEDATA, static_cast<void *>(t));
+    options.set(CURLOPT_NOPROGRESS, 0L);
+    options.set(CURLOPT_XFERINFOFUNCTION, &onProgress);
+    options.set(CURLOPT_XFERINFODATA, static_cast<void *>(t));
+    options.set(CURLOPT_HTTPHEADER, t->headerList);
     // The proxy variables are libcurl's own business; the desktop's settings are passed on.
     if (const std::optional<SystemProxy::Proxy> proxy = SystemProxy::forUrl(t->url)) {
-        set(CURLOPT_PROXY, proxy->url.constData());
+        options.set(CURLOPT_PROXY, proxy->url.constData());
         if (!proxy->user.isEmpty()) {
-            set(CURLOPT_PROXYUSERNAME, proxy->user.constData());
-            set(CURLOPT_PROXYPASSWORD, proxy->password.constData());
+            options.set(CURLOPT_PROXYUSERNAME, proxy->user.constData());
+            options.set(CURLOPT_PROXYPASSWORD, proxy->password.constData());
         }
     }
-    if (t->post && t->plan.body) {
-        set(CURLOPT_POST, 1L);
-        set(CURLOPT_READFUNCTION, &readBody);
-        set(CURLOPT_READDATA, static_cast<void *>(t));
-        set(CURLOPT_SEEKFUNCTION, &seekBody);
-        set(CURLOPT_SEEKDATA, static_cast<void *>(t));
-        set(CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(t->plan.body->size()));
-        set(CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
-        if (t->plan.kind == TransferPlan::Kind::Upload) {
-            // libcurl silently sends a request again when a reused connection turns out dead; for
-            // a package that is a hidden second upload. A fresh connection each time: every try
-            // is one the caller made and counted.
-            set(CURLOPT_FRESH_CONNECT, 1L);
-            set(CURLOPT_FORBID_REUSE, 1L);
-        }
-    } else {
-        set(CURLOPT_HTTPGET, 1L);
-    }
+}
 
+void setBodyOptions(EasyOptions &options, Transfer *t)
+{
+    if (!t->post || !t->plan.body) {
+        options.set(CURLOPT_HTTPGET, 1L);
+        return;
+    }
+    options.set(CURLOPT_POST, 1L);
+    options.set(CURLOPT_READFUNCTION, &readBody);
+    options.set(CURLOPT_READDATA, static_cast<void *>(t));
+    options.set(CURLOPT_SEEKFUNCTION, &seekBody);
+    options.set(CURLOPT_SEEKDATA, static_cast<void *>(t));
+    options.set(CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(t->plan.body->size()));
+    options.set(CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
+    if (t->plan.kind == TransferPlan::Kind::Upload) {
+        // libcurl silently sends a request again when a reused connection turns out dead; for
+        // a package that is a hidden second upload. A fresh connection each time: every try
+        // is one the caller made and counted.
+        options.set(CURLOPT_FRESH_CONNECT, 1L);
+        options.set(CURLOPT_FORBID_REUSE, 1L);
+    }
+}
+
+// What an exchange has read and reported so far, back to nothing (a redirect starts anew).
+void resetExchange(Transfer *t)
+{
     t->segment = 0;
     t->segmentOffset = 0;
     t->firstWrite = -1;
@@ -602,7 +626,28 @@ bool CurlEngine::Loop::configure(Transfer *t)
     t->lastDown = -1;
     t->upNow = 0;
     t->lastActivity = Clock::now();
-    return ok;
+}
+
+} // namespace
+
+bool CurlEngine::Loop::configure(Transfer *t)
+{
+    curl_easy_reset(t->easy);
+    if (t->headerList) {
+        curl_slist_free_all(t->headerList);
+        t->headerList = nullptr;
+    }
+    for (const QByteArray &line : headerLines(*t)) {
+        curl_slist *next = curl_slist_append(t->headerList, line.constData());
+        if (!next)
+            return false;
+        t->headerList = next;
+    }
+    EasyOptions options(t->easy);
+    setCommonOptions(options, t);
+    setBodyOptions(options, t);
+    resetExchange(t);
+    return options.ok();
 }
 
 void CurlEngine::Loop::onDone(Transfer *t, CURLcode code)

@@ -129,61 +129,12 @@ void QDWelcomeViewController::loadView()
 void QDWelcomeViewController::buildView()
 {
     setObjectName(u"QDWelcomeViewController"_s);
-
-    auto *logo = new QLabel(this);
-    logo->setObjectName(u"logoImageView"_s);
-    logo->setPixmap(QPixmap(u":/images/quillo"_s).scaled(44, 44, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    auto *title = new QLabel(u"欢迎使用Quillo"_s, this);
-    title->setObjectName(u"titleTextField"_s);
-    QFont titleFont = title->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    auto *subtitle = new QLabel(u"最近的构建 · 双击一个构建即可导出并上传"_s, this);
-    subtitle->setObjectName(u"subtitleTextField"_s);
-    QPalette grey = subtitle->palette();
-    grey.setColor(QPalette::WindowText, QColor(0x70, 0x70, 0x70));
-    subtitle->setPalette(grey);
-    auto *titles = new QVBoxLayout;
-    titles->setSpacing(2);
-    titles->addWidget(title);
-    titles->addWidget(subtitle);
-    auto *header = new QHBoxLayout;
-    header->setSpacing(12);
-    header->addWidget(logo);
-    header->addLayout(titles, 1);
-
     m_versionCheck = new VersionCheck(this, VersionCheck::UpToDate::Silent, this);
 
-    m_tableContainer = new QDView(this);
-    m_tableContainer->setObjectName(u"tableContainer"_s);
-    m_recentlyBuildTable = new QTableWidget(0, 1, m_tableContainer);
-    m_recentlyBuildTable->setObjectName(u"recentlyBuildTable"_s);
-    m_recentlyBuildTable->horizontalHeader()->hide();
-    m_recentlyBuildTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    m_recentlyBuildTable->verticalHeader()->hide();
-    m_recentlyBuildTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_recentlyBuildTable->verticalHeader()->setDefaultSectionSize(kRowHeight);
-    m_recentlyBuildTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_recentlyBuildTable->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_recentlyBuildTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_recentlyBuildTable->setShowGrid(false);
-    m_recentlyBuildTable->setFrameShape(QFrame::NoFrame);
-    m_recentlyBuildTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // The panel shows through the table; the cells keep their own text colours.
-    QPalette clear = m_recentlyBuildTable->palette();
-    clear.setColor(QPalette::Base, Qt::transparent);
-    m_recentlyBuildTable->setPalette(clear);
-    connect(m_recentlyBuildTable->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        for (int row = 0; row < m_recentlyBuildTable->rowCount(); ++row) {
-            if (auto *cell = qobject_cast<QDApplicationCellView *>(m_recentlyBuildTable->cellWidget(row, 0)))
-                cell->setHighlighted(m_recentlyBuildTable->selectionModel()->isRowSelected(row, {}));
-        }
-    });
-    auto *containerLayout = new QVBoxLayout(m_tableContainer);
-    containerLayout->setContentsMargins(6, 6, 6, 6);
-    containerLayout->addWidget(m_recentlyBuildTable);
-
+    QHBoxLayout *header = buildHeader();
+    buildTable();
+    QPalette grey = palette();
+    grey.setColor(QPalette::WindowText, QColor(0x70, 0x70, 0x70));
     m_nobuildTextField = new QLabel(kNoBuildText, this);
     m_nobuildTextField->setObjectName(u"nobuildTextField"_s);
     m_nobuildTextField->setPalette(grey);
@@ -217,6 +168,65 @@ void QDWelcomeViewController::buildView()
     layout->addWidget(m_tableContainer, 1);
     layout->addWidget(m_watchWarning);
     layout->addLayout(buttons);
+}
+
+QHBoxLayout *QDWelcomeViewController::buildHeader()
+{
+    auto *logo = new QLabel(this);
+    logo->setObjectName(u"logoImageView"_s);
+    logo->setPixmap(QPixmap(u":/images/quillo"_s).scaled(44, 44, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    auto *title = new QLabel(u"欢迎使用Quillo"_s, this);
+    title->setObjectName(u"titleTextField"_s);
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    auto *subtitle = new QLabel(u"最近的构建 · 双击一个构建即可导出并上传"_s, this);
+    subtitle->setObjectName(u"subtitleTextField"_s);
+    QPalette grey = subtitle->palette();
+    grey.setColor(QPalette::WindowText, QColor(0x70, 0x70, 0x70));
+    subtitle->setPalette(grey);
+    auto *titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    titles->addWidget(title);
+    titles->addWidget(subtitle);
+    auto *header = new QHBoxLayout;
+    header->setSpacing(12);
+    header->addWidget(logo);
+    header->addLayout(titles, 1);
+    return header;
+}
+
+void QDWelcomeViewController::buildTable()
+{
+    m_tableContainer = new QDView(this);
+    m_tableContainer->setObjectName(u"tableContainer"_s);
+    m_recentlyBuildTable = new QTableWidget(0, 1, m_tableContainer);
+    m_recentlyBuildTable->setObjectName(u"recentlyBuildTable"_s);
+    m_recentlyBuildTable->horizontalHeader()->hide();
+    m_recentlyBuildTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_recentlyBuildTable->verticalHeader()->hide();
+    m_recentlyBuildTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_recentlyBuildTable->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    m_recentlyBuildTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_recentlyBuildTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_recentlyBuildTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_recentlyBuildTable->setShowGrid(false);
+    m_recentlyBuildTable->setFrameShape(QFrame::NoFrame);
+    m_recentlyBuildTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The panel shows through the table; the cells keep their own text colours.
+    QPalette clear = m_recentlyBuildTable->palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    m_recentlyBuildTable->setPalette(clear);
+    connect(m_recentlyBuildTable->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        for (int row = 0; row < m_recentlyBuildTable->rowCount(); ++row) {
+            if (auto *cell = qobject_cast<QDApplicationCellView *>(m_recentlyBuildTable->cellWidget(row, 0)))
+                cell->setHighlighted(m_recentlyBuildTable->selectionModel()->isRowSelected(row, {}));
+        }
+    });
+    auto *containerLayout = new QVBoxLayout(m_tableContainer);
+    containerLayout->setContentsMargins(6, 6, 6, 6);
+    containerLayout->addWidget(m_recentlyBuildTable);
 }
 
 void QDWelcomeViewController::getRecentlyBuilds()

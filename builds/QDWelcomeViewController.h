@@ -18,6 +18,7 @@ class ArchiveFolderWatch;
 class BuildFolderCatalog;
 class CloudClient;
 class QAction;
+class QHBoxLayout;
 class QDApplicationCellView;
 class QDUploadWindowController;
 class QLabel;
@@ -125,6 +126,8 @@ protected:
 private:
     void loadView();
     void buildView();
+    QHBoxLayout *buildHeader();
+    void buildTable();
     void reloadData();
     void placeNobuildLabel();
     void replaceUploadWindow(const QString &beginView);

@@ -126,6 +126,49 @@ QString AccountCommands::loginHelp()
            "退出码：0 已登录，2 邮箱或密码为空，5 服务拒绝（如邮箱或密码错误），6 网络故障。\n"_s;
 }
 
+namespace {
+
+// The e-mail address and the password of a login, from the options, standard input or prompts.
+int readLoginCredentials(Console &console, const ArgParser &parser, QString *email, QString *password)
+{
+    *email = optionOrAsk(console, parser, kEmail, u"邮箱："_s);
+    if (!DataCheck::isValidString(*email)) {
+        console.error(u"请输入邮箱哦"_s);
+        return ExitCode::Usage;
+    }
+    int status = ExitCode::Success;
+    std::optional<QString> unused;
+    const std::optional<QString> read
+        = AccountCommands::readPassword(console, parser, u"login"_s, false, &unused, &status);
+    if (!read)
+        return status;
+    if (!DataCheck::isValidString(*read)) {
+        console.error(u"请输入密码哦"_s);
+        return ExitCode::Usage;
+    }
+    *password = *read;
+    return ExitCode::Success;
+}
+
+// Stores the session a login reply names; the settings file must take it.
+int keepSession(Console &console, const QVariant &data)
+{
+    QSLoginModel::setLoginWithUId(data.toMap().value(u"userKey"_s), data);
+    if (!QSLoginModel::isLogged()) {
+        console.error(u"登录失败：服务返回的用户信息不完整，请稍后重试"_s);
+        return ExitCode::Refused;
+    }
+    // The session lives in the settings file; one that cannot be written keeps nobody logged in.
+    if (!Preferences::flush()) {
+        console.error(u"无法保存登录状态：设置文件 %1 无法写入"_s.arg(Config::settingsFile()));
+        return ExitCode::Failure;
+    }
+    console.note(u"已登录：%1"_s.arg(userLine(data)), Console::Tone::Success);
+    return ExitCode::Success;
+}
+
+} // namespace
+
 int AccountCommands::login(Console &console, const QStringList &arguments)
 {
     ArgParser parser({ { kEmail, true, {} }, { kPassword, true, {} }, { kPasswordStdin, false, {} },
@@ -143,44 +186,22 @@ int AccountCommands::login(Console &console, const QStringList &arguments)
     if (parser.isSet(kPasswordStdin) && !parser.isSet(kEmail))
         return CommandSupport::usageError(console, u"login"_s, u"使用 --password-stdin 时请用 --email 给出邮箱"_s);
 
-    const QString email = optionOrAsk(console, parser, kEmail, u"邮箱："_s);
-    if (!DataCheck::isValidString(email)) {
-        console.error(u"请输入邮箱哦"_s);
-        return ExitCode::Usage;
-    }
-    std::optional<QString> unused;
-    const std::optional<QString> password = readPassword(console, parser, u"login"_s, false, &unused, &status);
-    if (!password)
-        return status;
-    if (!DataCheck::isValidString(*password)) {
-        console.error(u"请输入密码哦"_s);
-        return ExitCode::Usage;
-    }
+    QString email;
+    QString password;
+    if (const int problem = readLoginCredentials(console, parser, &email, &password); problem != ExitCode::Success)
+        return problem;
 
     if (console.errorIsTerminal())
         console.note(u"正在登录..."_s);
     ApiCall call;
-    call.client().loginWithEmail(email, *password, &call, ApiCall::kSuccess, ApiCall::kFailure);
+    call.client().loginWithEmail(email, password, &call, ApiCall::kSuccess, ApiCall::kFailure);
     if (!call.wait()) {
         if (!call.wasInterrupted())
             console.error(call.errorMessage(u"登录失败，请稍后重试"_s));
         return call.exitCode();
     }
     const QVariant data = call.data();
-    if (printKey)
-        return printSessionKey(console, data);
-    QSLoginModel::setLoginWithUId(data.toMap().value(u"userKey"_s), data);
-    if (!QSLoginModel::isLogged()) {
-        console.error(u"登录失败：服务返回的用户信息不完整，请稍后重试"_s);
-        return ExitCode::Refused;
-    }
-    // The session lives in the settings file; one that cannot be written keeps nobody logged in.
-    if (!Preferences::flush()) {
-        console.error(u"无法保存登录状态：设置文件 %1 无法写入"_s.arg(Config::settingsFile()));
-        return ExitCode::Failure;
-    }
-    console.note(u"已登录：%1"_s.arg(userLine(data)), Console::Tone::Success);
-    return ExitCode::Success;
+    return printKey ? printSessionKey(console, data) : keepSession(console, data);
 }
 
 // ---- logout ----

@@ -37,7 +37,7 @@ QString printable(QString text)
 
 QString padded(const QString &text, int width)
 {
-    return text + QString(qMax(0, width - BuildCommands::displayWidth(text)), u' ');
+    return text + QString(qMax(0, width - Console::displayWidth(text)), u' ');
 }
 
 // Runs the scan on a thread of its own so that Ctrl-C can stop it.
@@ -102,7 +102,7 @@ void printTable(Console &console, const QList<RecentBuild> &builds)
     QList<int> widths(5, 0);
     for (const QStringList &row : std::as_const(rows)) {
         for (int column = 0; column < 4; ++column)
-            widths[column] = qMax(widths[column], BuildCommands::displayWidth(row.at(column)));
+            widths[column] = qMax(widths[column], Console::displayWidth(row.at(column)));
     }
     QTextStream &out = console.out();
     for (const QStringList &row : std::as_const(rows)) {
@@ -209,18 +209,4 @@ int BuildCommands::builds(Console &console, const QStringList &arguments)
     }
     printTable(console, builds);
     return ExitCode::Success;
-}
-
-int BuildCommands::displayWidth(const QString &text)
-{
-    int width = 0;
-    for (const char32_t c : text.toUcs4()) {
-        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F)
-            || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F)
-            || (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1FAFF)
-            || (c >= 0x20000 && c <= 0x3FFFD);
-        const bool combining = QChar::category(c) == QChar::Mark_NonSpacing;
-        width += combining ? 0 : wide ? 2 : 1;
-    }
-    return width;
 }

@@ -12,7 +12,4 @@ class BuildCommands final
 public:
     static int builds(Console &console, const QStringList &arguments);
     static QString buildsHelp();
-
-    // Columns a text takes on a terminal: East Asian wide characters count two.
-    static int displayWidth(const QString &text);
 };

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -232,6 +233,29 @@ QString Console::printable(const QString &text, bool keepLineBreaks)
             c = QChar::ReplacementCharacter;
     }
     return safe;
+}
+
+int Console::displayWidth(const QString &text)
+{
+    struct Range
+    {
+        char32_t first;
+        char32_t last;
+    };
+    // Hangul Jamo, CJK and Yi, Hangul syllables, compatibility ideographs, vertical and
+    // compatibility forms, full-width forms, pictographs, the supplementary ideographs.
+    static constexpr Range kWide[]
+        = { { 0x1100, 0x115F }, { 0x2E80, 0x303E }, { 0x3040, 0xA4CF }, { 0xAC00, 0xD7A3 }, { 0xF900, 0xFAFF },
+              { 0xFE30, 0xFE4F }, { 0xFF00, 0xFF60 }, { 0xFFE0, 0xFFE6 }, { 0x1F300, 0x1FAFF }, { 0x20000, 0x3FFFD } };
+    int width = 0;
+    for (const char32_t c : text.toUcs4()) {
+        if (QChar::category(c) == QChar::Mark_NonSpacing)
+            continue;
+        const bool wide = std::any_of(std::begin(kWide), std::end(kWide),
+            [c](const Range &range) { return c >= range.first && c <= range.last; });
+        width += wide ? 2 : 1;
+    }
+    return width;
 }
 
 QString Console::printableJson(const QString &json)

@@ -57,6 +57,9 @@ public:
     static QString printable(const QString &text, bool keepLineBreaks = false);
     // A JSON text with DEL and the C1 controls written as \u escapes (the encoder writes them raw).
     static QString printableJson(const QString &json);
+    // Terminal columns the text takes: East Asian wide and full-width characters take two,
+    // combining marks none.
+    static int displayWidth(const QString &text);
 
     // "quillo: <message>" on standard error, in red on a terminal. The three message operations
     // pass the message through printable(text, true).

@@ -30,19 +30,6 @@ int ProgressReporter::percent(double value)
     return int(std::floor(std::min(value, 1.0) * 100.0));
 }
 
-int ProgressReporter::displayWidth(const QString &text)
-{
-    int width = 0;
-    for (const uint c : text.toUcs4()) {
-        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF)
-            || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF)
-            || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F)
-            || (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
-        width += wide ? 2 : 1;
-    }
-    return width;
-}
-
 QString ProgressReporter::barLine(double value, const QString &status, int width)
 {
     const int shown = percent(value);
@@ -50,10 +37,10 @@ QString ProgressReporter::barLine(double value, const QString &status, int width
     const QString tail = u"] %1%"_s.arg(shown, 3);
     QString rest = status.isEmpty() ? QString() : u"  "_s + status;
     // The bar gets what is left, but never fewer than 10 cells; the status gives way first.
-    int cells = width - 1 - displayWidth(head) - displayWidth(tail) - displayWidth(rest);
+    int cells = width - 1 - Console::displayWidth(head) - Console::displayWidth(tail) - Console::displayWidth(rest);
     if (cells < 10) {
         rest.clear();
-        cells = std::max(10, width - 1 - displayWidth(head) - displayWidth(tail));
+        cells = std::max(10, width - 1 - Console::displayWidth(head) - Console::displayWidth(tail));
     }
     cells = std::min(cells, 40);
     const int filled = int(std::floor(std::min(std::max(value, 0.0), 1.0) * cells));

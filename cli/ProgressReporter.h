@@ -32,8 +32,6 @@ public:
     static QString barLine(double value, const QString &status, int width);
     // Whole percent, 0 to 100.
     static int percent(double value);
-    // Columns a text takes on a terminal: East Asian wide characters count two.
-    static int displayWidth(const QString &text);
 
 private:
     void print(qint64 nowMs);

@@ -32,6 +32,35 @@ QString ToolCommands::deviceLogHelp()
            "退出码：0 日志结束，1 工具无法启动、未安装或没有连接设备，130 被中断。\n"_s;
 }
 
+namespace {
+
+// Says why the device log tool ended, when that is a failure; the command's exit code.
+int toolEnded(Console &console, DeviceLogReader::Outcome outcome, int exitCode, const QString &tool)
+{
+    switch (outcome) {
+    case DeviceLogReader::Outcome::FailedToStart:
+        console.error(u"无法启动设备日志工具（%1）"_s.arg(tool));
+        return ExitCode::Failure;
+    case DeviceLogReader::Outcome::ToolNotInstalled:
+        console.error(u"没有安装读取设备日志的工具 idevicesyslog（软件包 libimobiledevice-utils）"_s);
+        return ExitCode::Failure;
+    case DeviceLogReader::Outcome::NoDevice:
+        console.error(u"没有连接 iOS 设备"_s);
+        return ExitCode::Failure;
+    case DeviceLogReader::Outcome::Crashed:
+        console.error(u"设备日志工具意外退出"_s);
+        return ExitCode::Failure;
+    case DeviceLogReader::Outcome::Ended:
+        break;
+    }
+    if (exitCode == 0)
+        return ExitCode::Success;
+    console.error(u"设备日志工具以退出码 %1 结束"_s.arg(exitCode));
+    return ExitCode::Failure;
+}
+
+} // namespace
+
 int ToolCommands::deviceLog(Console &console, const QStringList &arguments)
 {
     ArgParser parser({ { u"grep"_s, true, {} } });
@@ -64,29 +93,7 @@ int ToolCommands::deviceLog(Console &console, const QStringList &arguments)
         }
     });
     QObject::connect(&reader, &DeviceLogReader::finished, &loop, [&](DeviceLogReader::Outcome outcome, int exitCode) {
-        switch (outcome) {
-        case DeviceLogReader::Outcome::FailedToStart:
-            console.error(u"无法启动设备日志工具（%1）"_s.arg(tool));
-            result = ExitCode::Failure;
-            break;
-        case DeviceLogReader::Outcome::ToolNotInstalled:
-            console.error(u"没有安装读取设备日志的工具 idevicesyslog（软件包 libimobiledevice-utils）"_s);
-            result = ExitCode::Failure;
-            break;
-        case DeviceLogReader::Outcome::NoDevice:
-            console.error(u"没有连接 iOS 设备"_s);
-            result = ExitCode::Failure;
-            break;
-        case DeviceLogReader::Outcome::Crashed:
-            console.error(u"设备日志工具意外退出"_s);
-            result = ExitCode::Failure;
-            break;
-        case DeviceLogReader::Outcome::Ended:
-            result = exitCode == 0 ? ExitCode::Success : ExitCode::Failure;
-            if (exitCode != 0)
-                console.error(u"设备日志工具以退出码 %1 结束"_s.arg(exitCode));
-            break;
-        }
+        result = toolEnded(console, outcome, exitCode, tool);
         loop.quit();
     });
     QObject::connect(&Interruption::instance(), &Interruption::requested, &loop, [&] {

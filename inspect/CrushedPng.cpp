@@ -130,6 +130,29 @@ bool readHeaderChunk(const char *data, quint32 length, ImageHeader *h, QString *
 
 // Walks the chunks: CgBI first (when crushed), IHDR next, then everything up to IEND. CRCs are
 // not checked.
+// Takes one chunk, the index-th of the file: the order of the first chunks is checked, the header
+// read, the image data and the palette gathered.
+bool takeChunk(int index, const QByteArray &type, const char *data, quint32 length, bool crushed, bool *seenHeader,
+    Parsed *out, QString *error)
+{
+    if (crushed && index == 0 && type != "CgBI")
+        return fail(error, u"no CgBI chunk before IHDR"_s);
+    if (index == (crushed ? 1 : 0) && type != "IHDR")
+        return fail(error, u"no IHDR chunk where it belongs"_s);
+    if (type == "IHDR") {
+        if (*seenHeader)
+            return fail(error, u"a second IHDR chunk"_s);
+        if (!readHeaderChunk(data, length, &out->header, error))
+            return false;
+        *seenHeader = true;
+    } else if (type == "IDAT") {
+        out->data.append(data, length);
+    } else if (type == "PLTE" || type == "tRNS") {
+        out->palette.append({ type, QByteArray(data, length) });
+    }
+    return true;
+}
+
 bool readChunks(const QByteArray &bytes, Parsed *out, QString *error, bool crushed = true)
 {
     qsizetype pos = 8;
@@ -143,21 +166,10 @@ bool readChunks(const QByteArray &bytes, Parsed *out, QString *error, bool crush
         const QByteArray type = bytes.mid(pos + 4, 4);
         const char *data = bytes.constData() + pos + 8;
         pos += 12 + qsizetype(length);
-        if (crushed && index == 0 && type != "CgBI")
-            return fail(error, u"no CgBI chunk before IHDR"_s);
-        if (index == (crushed ? 1 : 0) && type != "IHDR")
-            return fail(error, u"no IHDR chunk where it belongs"_s);
-        if (type == "IHDR") {
-            if (seenHeader || !readHeaderChunk(data, length, &out->header, error))
-                return seenHeader ? fail(error, u"a second IHDR chunk"_s) : false;
-            seenHeader = true;
-        } else if (type == "IDAT") {
-            out->data.append(data, length);
-        } else if (type == "PLTE" || type == "tRNS") {
-            out->palette.append({ type, QByteArray(data, length) });
-        } else if (type == "IEND") {
+        if (!takeChunk(index, type, data, length, crushed, &seenHeader, out, error))
+            return false;
+        if (type == "IEND")
             break;
-        }
     }
     if (!seenHeader || out->data.isEmpty())
         return fail(error, u"no image data"_s);

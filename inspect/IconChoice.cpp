@@ -126,50 +126,61 @@ bool IconChoice::isRaster(const QString &path)
     return path.endsWith(u".png"_s, Qt::CaseInsensitive) || path.endsWith(u".webp"_s, Qt::CaseInsensitive);
 }
 
-QStringList IconChoice::apkCandidates(const QString &badging, const QStringList &entries, bool *sameName)
+namespace {
+
+// The rasters the badging's icon lines name, highest density first (any-density ones last), and
+// the first XML icon among them. Without application-icon lines, the application line's icon.
+QStringList namedRasters(const QString &badging, QString *xml)
 {
-    if (sameName)
-        *sameName = false;
-    QList<DensityLine> lines = densityLines(badging);
-    std::stable_sort(lines.begin(), lines.end(), [](const DensityLine &a, const DensityLine &b) {
-        const int left = a.density >= AnyDensity ? -1 : a.density;
-        const int right = b.density >= AnyDensity ? -1 : b.density;
-        return left > right;
-    });
+    QList<IconChoice::DensityLine> lines = IconChoice::densityLines(badging);
+    std::stable_sort(
+        lines.begin(), lines.end(), [](const IconChoice::DensityLine &a, const IconChoice::DensityLine &b) {
+            const int left = a.density >= AnyDensity ? -1 : a.density;
+            const int right = b.density >= AnyDensity ? -1 : b.density;
+            return left > right;
+        });
+    QStringList paths;
+    for (const IconChoice::DensityLine &line : std::as_const(lines))
+        paths.append(ZipReader::safePath(line.path));
+    if (lines.isEmpty())
+        paths.append(PackageRecord::apkIconEntry(badging));
     QStringList rasters;
-    QString xml;
-    for (const DensityLine &line : std::as_const(lines)) {
-        const QString safe = ZipReader::safePath(line.path);
-        if (!safe.isEmpty() && isRaster(safe))
-            rasters.append(safe);
-        else if (!safe.isEmpty() && xml.isEmpty() && safe.endsWith(u".xml"_s, Qt::CaseInsensitive))
-            xml = safe;
-    }
-    if (lines.isEmpty()) {
-        const QString named = PackageRecord::apkIconEntry(badging);
-        if (isRaster(named))
-            rasters.append(named);
-        else if (named.endsWith(u".xml"_s, Qt::CaseInsensitive))
-            xml = named;
+    for (const QString &path : std::as_const(paths)) {
+        if (IconChoice::isRaster(path))
+            rasters.append(path);
+        else if (xml->isEmpty() && path.endsWith(u".xml"_s, Qt::CaseInsensitive))
+            *xml = path;
     }
     rasters.removeDuplicates();
-    if (!rasters.isEmpty() || xml.isEmpty())
-        return rasters;
+    return rasters;
+}
 
-    // Only XML: the rasters of the same resource name in any configuration folder of res/.
+// The rasters of the same resource name as an XML icon, in any configuration folder of res/.
+QStringList sameNameRasters(const QString &xml, const QStringList &entries)
+{
     QString name = xml.section(u'/', -1);
     name.chop(4);
     QStringList same;
     for (const QString &entry : entries) {
         const QStringList parts = entry.split(u'/');
-        if (parts.size() == 3 && parts.at(0) == u"res"_s && isRaster(parts.at(2))
+        if (parts.size() == 3 && parts.at(0) == u"res"_s && IconChoice::isRaster(parts.at(2))
             && parts.at(2).section(u'.', 0, 0) == name && parts.at(2).count(u'.') == 1)
             same.append(entry);
     }
     std::sort(same.begin(), same.end());
-    if (sameName)
-        *sameName = true;
     return same;
+}
+
+} // namespace
+
+QStringList IconChoice::apkCandidates(const QString &badging, const QStringList &entries, bool *sameName)
+{
+    QString xml;
+    const QStringList rasters = namedRasters(badging, &xml);
+    const bool onlyXml = rasters.isEmpty() && !xml.isEmpty();
+    if (sameName)
+        *sameName = onlyXml;
+    return onlyXml ? sameNameRasters(xml, entries) : rasters;
 }
 
 std::optional<IconChoice::Choice> IconChoice::choose(const QStringList &candidates,

@@ -4,6 +4,7 @@
 #include "app/Preferences.h"
 #include "builds/BuildFolders.h"
 #include "cli/BuildCommands.h"
+#include "cli/Console.h"
 #include "tests/builds/BuildTree.h"
 #include "tests/support/ArchiveTree.h"
 #include "tests/support/TestEnvironment.h"
@@ -87,7 +88,7 @@ private slots:
         for (const QString &line : lines) {
             const qsizetype at = line.indexOf(u"com.example."_s);
             QVERIFY2(at > 0, qPrintable(line));
-            identifierColumn.append(BuildCommands::displayWidth(line.left(at)));
+            identifierColumn.append(Console::displayWidth(line.left(at)));
         }
         QCOMPARE(identifierColumn.at(1), identifierColumn.at(0)); // the archive's name is wide
         QCOMPARE(identifierColumn.at(2), identifierColumn.at(0));
@@ -128,10 +129,10 @@ private slots:
 
     void displayWidthCountsWideCharacters()
     {
-        QCOMPARE(BuildCommands::displayWidth(u"Demo"_s), 4);
-        QCOMPARE(BuildCommands::displayWidth(u"演示 App"_s), 8);
-        QCOMPARE(BuildCommands::displayWidth(u"ｱ"_s), 1); // half-width katakana
-        QCOMPARE(BuildCommands::displayWidth(u"e\u0301"_s), 1); // e and a combining accent
+        QCOMPARE(Console::displayWidth(u"Demo"_s), 4);
+        QCOMPARE(Console::displayWidth(u"演示 App"_s), 8);
+        QCOMPARE(Console::displayWidth(u"ｱ"_s), 1); // half-width katakana
+        QCOMPARE(Console::displayWidth(u"e\u0301"_s), 1); // e and a combining accent
     }
 };
 

@@ -228,7 +228,7 @@ private Q_SLOTS:
         const QString status = u"12.3 KB/s，剩余 1:02:03"_s;
         for (const int width : { 40, 80, 120 }) {
             const QString line = ProgressReporter::barLine(0.5, status, width);
-            QVERIFY2(ProgressReporter::displayWidth(line) <= width - 1, qPrintable(line));
+            QVERIFY2(Console::displayWidth(line) <= width - 1, qPrintable(line));
             QVERIFY2(line.contains(u" 50%"_s), qPrintable(line));
         }
         QVERIFY(ProgressReporter::barLine(0.5, status, 80).endsWith(status));
