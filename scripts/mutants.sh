@@ -88,9 +88,13 @@ sync_tree() {
     while IFS= read -r -d '' file; do
         [ -f "$file" ] || continue
         present[$file]=1
-        if ! cmp -s "$file" "$src/$file"; then
+        if [ ! -e "$src/$file" ]; then
+            # A new copy keeps the file's time: rcc writes the times of the files it packs into
+            # the code it makes, which would otherwise never match the tree's build in ccache.
             mkdir -p "$src/$(dirname "$file")"
-            cp "$file" "$src/$file"
+            cp -p "$file" "$src/$file"
+        elif ! cmp -s "$file" "$src/$file"; then
+            cp "$file" "$src/$file" # a changed file gets a new time, so that it is rebuilt
         fi
     done < <(git ls-files -z --cached --others --exclude-standard)
     # Files the tree no longer has go from the copy too (a globbed source would still be built).

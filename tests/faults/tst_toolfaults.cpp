@@ -93,7 +93,8 @@ private Q_SLOTS:
         QFETCH(QString, packageName);
         const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
         qputenv("QUILLO_RESOURCE_DIR", QFile::encodeName(toolFolder(tag, u"aapt"_s, script)));
-        const auto restore = qScopeGuard([] { qputenv("QUILLO_RESOURCE_DIR", QUILLO_BUILD_RESOURCE_DIR); });
+        const auto restore
+            = qScopeGuard([] { qputenv("QUILLO_RESOURCE_DIR", QFile::encodeName(TestEnvironment::resourceDir())); });
 
         UploadFlow flow;
         QSignalSpy ended(&flow, &UploadFlow::inspectionEnded);

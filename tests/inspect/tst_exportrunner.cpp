@@ -65,8 +65,8 @@ private Q_SLOTS:
         QVERIFY(!runner.isRunning());
 
         QCOMPARE(Fixtures::fakeXcodebuildArguments(),
-                 (QStringList{u"-exportArchive"_s, u"-exportFormat"_s, u"ipa"_s, u"-archivePath"_s, m_archive,
-                              u"-exportPath"_s, package, u"-exportProvisioningProfile"_s, u"Demo Profile"_s}));
+            (QStringList { u"-exportArchive"_s, u"-exportFormat"_s, u"ipa"_s, u"-archivePath"_s, m_archive,
+                u"-exportPath"_s, package, u"-exportProvisioningProfile"_s, u"Demo Profile"_s }));
 
         RecordingDelegate delegate;
         PackageInspector inspector(&delegate);
@@ -82,12 +82,30 @@ private Q_SLOTS:
     // for the new one: each export starts in an empty folder of its own, removed with the runner.
     void staleExportNeverPassesForANewOne()
     {
+        // A failed export after one that succeeded, in the same runner: the failure is reported
+        // as one, and the first package stays (its upload may still want it).
+        {
+            ExportRunner runner;
+            QSignalSpy finished(&runner, &ExportRunner::finished);
+            QVERIFY(runner.start(m_archive, u"Demo Profile"_s));
+            QVERIFY(finished.wait(20000));
+            QCOMPARE(finished.first().at(0).toBool(), true);
+            const QString exported = finished.first().at(1).toString();
+            QVERIFY(QFileInfo(exported).isFile());
+            Fixtures::useFakeXcodebuild(u"fail"_s);
+            QVERIFY(runner.start(m_archive, u"Demo Profile"_s));
+            QVERIFY(finished.wait(20000));
+            QCOMPARE(finished.size(), 2);
+            QCOMPARE(finished.at(1).at(0).toBool(), false);
+            QVERIFY(!QFileInfo::exists(finished.at(1).at(1).toString()));
+            QVERIFY(QFileInfo(exported).isFile());
+        }
+
         const QString stalePackage = WorkFolder::ensure() + u"/qlo.ipa"_s;
         QFile stale(stalePackage);
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.write("stale package");
         stale.close();
-        Fixtures::useFakeXcodebuild(u"fail"_s);
         QString folder;
         {
             ExportRunner runner;

@@ -417,7 +417,7 @@ QString Fixtures::cached(const QString &key, const std::function<bool(const QStr
         if (file.open(QIODevice::ReadOnly))
             hash.addData(file.readAll());
     }
-    const QString root = QStringLiteral(QUILLO_BUILD_DIR) + u"/fixture-cache"_s;
+    const QString root = TestEnvironment::buildDir() + u"/fixture-cache"_s;
     const QString version = QString::fromLatin1(hash.result().toHex().left(12));
     const QString path = root + u'/' + version + u'/' + key;
     if (QFileInfo(path).isFile())

@@ -69,6 +69,11 @@ QString TestEnvironment::sourceDir()
     return QStringLiteral(QUILLO_SOURCE_DIR);
 }
 
+QString TestEnvironment::buildDir()
+{
+    return QStringLiteral(QUILLO_BUILD_DIR);
+}
+
 QString TestEnvironment::binDir()
 {
     return QStringLiteral(QUILLO_BUILD_BIN_DIR);

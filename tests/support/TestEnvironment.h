@@ -13,6 +13,8 @@ void setUp();
 // The temporary folder of this test process.
 QString root();
 QString sourceDir();
+// The build folder (its fixture cache).
+QString buildDir();
 // Folder of the built programs (quillo, quillo-server, quillo-desktop).
 QString binDir();
 QString resourceDir();
