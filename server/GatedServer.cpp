@@ -235,10 +235,15 @@ private:
         qint64 deadline = 0;
         bool closing = false; // answered; what still comes is read and dropped for a moment
         qint64 dropped = 0;
+        qint64 admitBy = 0; // while it waits for a place: when it is refused
     };
 
     void readLoop();
     void takeNew();
+    bool hasRoom(const std::string &address) const;
+    void enter(Pending &&p);
+    void admitWaiting(qint64 now, bool refuseExpired);
+    void turnAway(const Pending &p);
     void onReadable(Pending &p);
     void scanHead(Pending &p);
     void onHead(Pending &p);
@@ -259,6 +264,8 @@ private:
 
     std::map<int, Pending> m_pending; // reading thread only
     std::map<std::string, int> m_pendingByAddress;
+    std::deque<Pending> m_waiting; // accepted beyond the limits, not read yet, oldest first
+    std::map<std::string, int> m_waitingByAddress;
 
     std::mutex m_jobsLock;
     std::condition_variable m_jobsChanged;
@@ -312,6 +319,10 @@ void GatedServer::Gate::adopt(int fd)
     [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
 }
 
+// A new connection enters at once while its address and the gate have room. Otherwise it waits
+// (unread, a bounded number of them) until the reading thread has read what the other connections
+// already sent: a connection whose headers are complete no longer counts, so the limits are judged
+// on what has arrived, not on how soon this thread got to it.
 void GatedServer::Gate::takeNew()
 {
     std::vector<int> fds;
@@ -319,25 +330,70 @@ void GatedServer::Gate::takeNew()
         std::lock_guard guard(m_inboxLock);
         fds.swap(m_inbox);
     }
+    const qint64 now = nowMs();
+    const int waitingPerAddress = std::max(1, m_limits.pendingPerAddress / 4);
+    const size_t waitingTotal = size_t(std::max(1, m_limits.pendingTotal / 4));
     for (const int fd : fds) {
         Pending p;
         p.job.fd = fd;
         p.job.remote = addressOf(fd, true);
-        p.deadline = nowMs() + m_limits.headerTimeoutMs;
-        const auto counted = m_pendingByAddress.find(p.job.remote.first);
-        const int fromThere = counted == m_pendingByAddress.end() ? 0 : counted->second;
-        if (fromThere >= m_limits.pendingPerAddress || int(m_pending.size()) >= m_limits.pendingTotal) {
-            qCInfo(lcServer).noquote() << "too many connections still sending headers; refused"
-                                       << QString::fromStdString(p.job.remote.first);
-            const std::string answer
-                = plainResponse(503, "Service Unavailable", QStringLiteral("连接过多，请稍后重试"));
-            ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            ::close(fd);
+        p.deadline = now + m_limits.headerTimeoutMs;
+        p.admitBy = now + m_limits.admissionWaitMs;
+        const std::string &address = p.job.remote.first;
+        const auto waiting = m_waitingByAddress.find(address);
+        const int queued = waiting == m_waitingByAddress.end() ? 0 : waiting->second;
+        if (queued == 0 && hasRoom(address)) {
+            enter(std::move(p));
+        } else if (queued < waitingPerAddress && m_waiting.size() < waitingTotal) {
+            ++m_waitingByAddress[address];
+            m_waiting.push_back(std::move(p));
+        } else {
+            turnAway(p);
+        }
+    }
+}
+
+bool GatedServer::Gate::hasRoom(const std::string &address) const
+{
+    const auto counted = m_pendingByAddress.find(address);
+    const int fromThere = counted == m_pendingByAddress.end() ? 0 : counted->second;
+    return fromThere < m_limits.pendingPerAddress && int(m_pending.size()) < m_limits.pendingTotal;
+}
+
+void GatedServer::Gate::enter(Pending &&p)
+{
+    ++m_pendingByAddress[p.job.remote.first];
+    const int fd = p.job.fd;
+    m_pending.emplace(fd, std::move(p));
+}
+
+// Lets in the waiting connections that now have room. With refuseExpired (only after a pass that
+// read every connection with something to read) those whose wait is over are refused.
+void GatedServer::Gate::admitWaiting(qint64 now, bool refuseExpired)
+{
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        const bool room = hasRoom(it->job.remote.first);
+        if (!room && !(refuseExpired && it->admitBy <= now)) {
+            ++it;
             continue;
         }
-        ++m_pendingByAddress[p.job.remote.first];
-        m_pending.emplace(fd, std::move(p));
+        if (--m_waitingByAddress[it->job.remote.first] <= 0)
+            m_waitingByAddress.erase(it->job.remote.first);
+        if (room)
+            enter(std::move(*it));
+        else
+            turnAway(*it);
+        it = m_waiting.erase(it);
     }
+}
+
+void GatedServer::Gate::turnAway(const Pending &p)
+{
+    qCInfo(lcServer).noquote() << "too many connections still sending headers; refused"
+                               << QString::fromStdString(p.job.remote.first);
+    const std::string answer = plainResponse(503, "Service Unavailable", QStringLiteral("连接过多，请稍后重试"));
+    ::send(p.job.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::close(p.job.fd);
 }
 
 void GatedServer::Gate::readLoop()
@@ -345,12 +401,15 @@ void GatedServer::Gate::readLoop()
     std::vector<pollfd> polled;
     while (!m_stopping) {
         takeNew();
+        admitWaiting(nowMs(), false);
         polled.assign(1, pollfd { m_wake, POLLIN, 0 });
         qint64 next = nowMs() + 1000;
         for (const auto &[fd, p] : m_pending) {
             polled.push_back(pollfd { fd, POLLIN, 0 });
             next = std::min(next, p.deadline);
         }
+        for (const Pending &p : m_waiting)
+            next = std::min(next, p.admitBy);
         if (::poll(polled.data(), polled.size(), int(std::max<qint64>(0, next - nowMs()))) < 0 && errno != EINTR) {
             qCWarning(lcServer) << "the connection gate stopped:" << strerror(errno);
             break;
@@ -372,11 +431,16 @@ void GatedServer::Gate::readLoop()
             else
                 refuse(p, 408, "Request Timeout", QStringLiteral("请求未能在时限内完整到达，连接已关闭"));
         }
+        admitWaiting(now, true);
     }
     for (const auto &[fd, p] : m_pending)
         ::close(fd);
     m_pending.clear();
     m_pendingByAddress.clear();
+    for (const Pending &p : m_waiting)
+        ::close(p.job.fd);
+    m_waiting.clear();
+    m_waitingByAddress.clear();
 }
 
 void GatedServer::Gate::onReadable(Pending &p)

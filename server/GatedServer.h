@@ -31,6 +31,9 @@ public:
         int workers = 32;
         int pendingPerAddress = 64; // connections still sending their headers, per address and in all
         int pendingTotal = 512;
+        // A connection beyond those limits waits this long for a place before it is refused: the
+        // heads of earlier connections may have arrived without having been read yet.
+        int admissionWaitMs = 1000;
     };
 
     explicit GatedServer(const Limits &limits);
