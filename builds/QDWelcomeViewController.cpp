@@ -473,6 +473,12 @@ void QDWelcomeViewController::refillBuildEntries()
             dropSlot(buildSlots.takeLast());
         m_shell->setRedundantItemRemoved(true);
     }
+    // Entries that would show the same builds stay as they are: an open menu keeps the entry under
+    // the pointer when a rescan finds nothing new.
+    const QStringList keys = menuEntryKeys(n);
+    if (buildSlots.size() == n && keys == m_menuEntryKeys)
+        return;
+    m_menuEntryKeys = keys;
     // Build entries come and go directly above the fixed commands.
     while (buildSlots.size() > n)
         dropSlot(buildSlots.takeLast());
@@ -502,6 +508,18 @@ void QDWelcomeViewController::refillBuildEntries()
         }
     }
     m_buildItemcount = n;
+}
+
+QStringList QDWelcomeViewController::menuEntryKeys(int n) const
+{
+    QStringList keys;
+    for (int i = 0; i < n; ++i) {
+        const RecentBuild &build = m_recentBuilds.at(i);
+        keys.append(QStringList { build.path(), build.date().toString(Qt::ISODateWithMs), build.appName(),
+            build.version(), build.build(), build.identifier() }
+                        .join(u'\n'));
+    }
+    return keys;
 }
 
 void QDWelcomeViewController::setLaunchLog()

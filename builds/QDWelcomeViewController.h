@@ -134,6 +134,7 @@ private:
     void watchBuildFolders();
     void mergeRecentBuilds();
     void refillBuildEntries();
+    QStringList menuEntryKeys(int n) const;
     void openRecentBuild(const RecentBuild &build);
     void showWatchFailure(const QString &directory, const QString &reason);
 
@@ -142,6 +143,7 @@ private:
 
     std::unique_ptr<QDUploadWindowController> m_uploadWindow;
     int m_buildItemcount = 0;
+    QStringList m_menuEntryKeys; // what the build entries in the status menu show
     bool m_monitorStarted = false;
     bool m_archiveChanged = false;
     std::unique_ptr<QDUploadViewController> m_uploadController;

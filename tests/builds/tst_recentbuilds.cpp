@@ -372,6 +372,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&m_shell->menu()));
         auto *view = qobject_cast<QDMenuView *>(entry->defaultWidget());
         QVERIFY(view && view->isVisible());
+        // A rescan that finds the same builds (the build folders' first scan lands about now) leaves
+        // the open menu's entries in place.
+        m_screen->getRecentlyBuilds();
+        QCOMPARE(m_shell->entries().value(1), entry);
+        QVERIFY(view->isVisible());
         auto *name = view->findChild<QLabel *>(u"appNameTextField"_s);
         auto *version = view->findChild<QLabel *>(u"applicationVersionTextField"_s);
         QCOMPARE(inkMismatch(view, name, Qt::black), QString());
