@@ -606,17 +606,18 @@ void QDWelcomeViewController::openRecentBuild(const RecentBuild &build)
 
 void QDWelcomeViewController::openPackage(const QString &path)
 {
-    // The path may belong to the list that the new window's notifications lead to refresh.
-    const QString chosen = path;
-    if (!QFileInfo(chosen).isFile()) {
-        qCWarning(lcBuilds).noquote() << "Package gone before its upload window opened:" << chosen;
-        return;
-    }
-    replaceUploadWindow(u"0"_s);
-    if (chosen.endsWith(u".ipa"_s, Qt::CaseInsensitive))
-        m_uploadController->ParseIPA(chosen);
-    else
-        m_uploadController->ParseAPK(chosen);
+    // A copy: the path may belong to the list that the new window's notifications lead to refresh.
+    Alert::whenNoModalOpen(this, [this, chosen = path] {
+        if (!QFileInfo(chosen).isFile()) {
+            qCWarning(lcBuilds).noquote() << "Package gone before its upload window opened:" << chosen;
+            return;
+        }
+        replaceUploadWindow(u"0"_s);
+        if (chosen.endsWith(u".ipa"_s, Qt::CaseInsensitive))
+            m_uploadController->ParseIPA(chosen);
+        else
+            m_uploadController->ParseAPK(chosen);
+    });
 }
 
 void QDWelcomeViewController::showWatchFailure(const QString &directory, const QString &reason)

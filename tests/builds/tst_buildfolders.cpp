@@ -18,14 +18,19 @@
 #include "upload/QDScreenStack.h"
 #include "upload/QDUploadViewController.h"
 #include "upload/QDUploadWindowController.h"
+#include "ui/Alert.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidgetAction>
 
@@ -201,6 +206,34 @@ private slots:
         QCOMPARE(m_screen->uploadController()->filePath(), target);
         QCOMPARE(m_screen->uploadController()->appInfo().value(u"packageName"_s).toString(), u"com.example.fresh"_s);
         QVERIFY(Fixtures::fakeXcodebuildArguments().isEmpty()); // no export
+
+        // Pressed while a modal alert is open, the button waits until the alert has closed: the
+        // code after an alert may still use the window that the press replaces.
+        const QPointer<QDUploadViewController> shown = m_screen->uploadController();
+        bool pressedUnderTheAlert = false;
+        bool replacedUnderTheAlert = false;
+        QTimer user;
+        user.setInterval(20);
+        connect(&user, &QTimer::timeout, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            user.stop();
+            m_screen->userNotificationCenterDidActivateNotification(
+                notice, DesktopNotifier::Activation::ActionButtonClicked);
+            pressedUnderTheAlert = true;
+            replacedUnderTheAlert = m_screen->uploadController() != shown.data();
+            box->findChild<QAbstractButton *>(u"alertButton0"_s)->click();
+        });
+        user.start();
+        Alert::setTestMode(false);
+        Alert::modal(u"上传失败"_s);
+        Alert::setTestMode(true);
+        QVERIFY(pressedUnderTheAlert);
+        QVERIFY(!replacedUnderTheAlert);
+        QTRY_VERIFY(shown.isNull());
+        QVERIFY(waitForForm());
+        QCOMPARE(m_screen->uploadController()->filePath(), target);
 
         // A package rewritten in place (the same file: no folder sees it) is news again, even when
         // its writer stalls halfway for longer than the settling second.
