@@ -91,6 +91,14 @@ sub shell_tokens {
         $i = skip_parens($text, $i);
         return substr($text, $start + 1, $i - $start - 2);
     };
+    my $backquoted = sub { # from $i at an opening backquote past its match; scans the command
+        my $e = index($text, '`', $i + 1);
+        $e = $n if $e < 0;
+        scan_shell(substr($text, $i + 1, $e - $i - 1), $file, $line);
+        $i = $e + 1;
+        $add->('$_');
+        $literal = 0;
+    };
     while ($i < $n) {
         my $c = substr($text, $i, 1);
         if ($c eq "\n") {
@@ -141,15 +149,7 @@ sub shell_tokens {
                     $literal = 0;
                     next;
                 }
-                if ($d eq '`') {
-                    my $e = index($text, '`', $i + 1);
-                    $e = $n if $e < 0;
-                    scan_shell(substr($text, $i + 1, $e - $i - 1), $file, $line);
-                    $i = $e + 1;
-                    $add->('$_');
-                    $literal = 0;
-                    next;
-                }
+                if ($d eq '`') { $backquoted->(); next; }
                 $literal = 0 if $d eq '$';
                 $line++ if $d eq "\n";
                 $add->($d);
@@ -158,15 +158,7 @@ sub shell_tokens {
             $i++;
             next;
         }
-        if ($c eq '`') {
-            my $e = index($text, '`', $i + 1);
-            $e = $n if $e < 0;
-            scan_shell(substr($text, $i + 1, $e - $i - 1), $file, $line);
-            $i = $e + 1;
-            $add->('$_');
-            $literal = 0;
-            next;
-        }
+        if ($c eq '`') { $backquoted->(); next; }
         if ($c eq '$' && substr($text, $i + 1, 1) eq '(') {
             $i++;
             if (substr($text, $i, 2) eq '((') { $substitution->(); $add->('$_'); $literal = 0; next; }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "builds/QDMenuViewController.h"
+#include "builds/ShellServices.h"
+#include "ui/DesktopNotifier.h"
+#include "ui/TrayStatusItem.h"
+
+#include <QAction>
+#include <QMenu>
+
+#include <time.h>
+
+// What the benchmarks of the recent-builds screen put around it: a status menu with its five build
+// slots and a notifier that shows nothing.
+namespace BenchBuilds {
+
+using namespace Qt::StringLiterals;
+
+class SilentNotifier final : public DesktopNotifier
+{
+public:
+    quint64 deliverNotification(DesktopNotification) override { return nextIdentifier(); }
+};
+
+class BenchShell final : public ShellServices
+{
+public:
+    BenchShell()
+    {
+        for (int i = 0; i < 5; ++i) {
+            auto *slot = new QAction(&m_menu);
+            slot->setVisible(false);
+            QDMenuViewController::markBuildSlot(slot);
+            m_menu.addAction(slot);
+        }
+        m_menu.addSeparator();
+        m_menu.addAction(u"Quit"_s);
+        m_item.setMenu(&m_menu);
+    }
+    StatusItem *statusItem() const override { return const_cast<TrayStatusItem *>(&m_item); }
+    QMenu *statusMenu() const override { return const_cast<QMenu *>(&m_menu); }
+    bool redundantItemRemoved() const override { return m_removed; }
+    void setRedundantItemRemoved(bool removed) override { m_removed = removed; }
+    DesktopNotifier *notificationCenter() const override { return const_cast<SilentNotifier *>(&m_notifier); }
+
+private:
+    QMenu m_menu;
+    TrayStatusItem m_item;
+    SilentNotifier m_notifier;
+    bool m_removed = false;
+};
+
+// CPU time of the calling thread: what the main thread itself spent, whoever else ran.
+inline qint64 threadCpuNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+} // namespace BenchBuilds
