@@ -488,18 +488,7 @@ void QDWelcomeViewController::refillBuildEntries()
         firstCommand = actions.at(buildSlots.size());
 
     for (int i = 0; i < n; ++i) {
-        const RecentBuild &build = m_recentBuilds.at(i);
-        QDMenuViewController controller
-            = build.isArchive() ? QDMenuViewController(build.archive()) : QDMenuViewController(build.package());
-        auto *entry = new QWidgetAction(menu);
-        std::unique_ptr<QDMenuView> view = controller.takeView();
-        view->setMenuItem(entry);
-        entry->setDefaultWidget(view.release());
-        QDMenuViewController::markBuildSlot(entry);
-        entry->setData(i);
-        entry->setProperty("tag", i);
-        entry->setEnabled(true);
-        connect(entry, &QAction::triggered, this, [this, entry] { menuItemClicked(entry); });
+        QWidgetAction *entry = makeBuildEntry(menu, i);
         if (i < buildSlots.size()) {
             menu->insertAction(buildSlots.at(i), entry);
             dropSlot(buildSlots.at(i));
@@ -508,6 +497,24 @@ void QDWelcomeViewController::refillBuildEntries()
         }
     }
     m_buildItemcount = n;
+}
+
+// The status-menu entry of the i-th recent build; its tag leads back to the build when clicked.
+QWidgetAction *QDWelcomeViewController::makeBuildEntry(QMenu *menu, int i)
+{
+    const RecentBuild &build = m_recentBuilds.at(i);
+    QDMenuViewController controller
+        = build.isArchive() ? QDMenuViewController(build.archive()) : QDMenuViewController(build.package());
+    auto *entry = new QWidgetAction(menu);
+    std::unique_ptr<QDMenuView> view = controller.takeView();
+    view->setMenuItem(entry);
+    entry->setDefaultWidget(view.release());
+    QDMenuViewController::markBuildSlot(entry);
+    entry->setData(i);
+    entry->setProperty("tag", i);
+    entry->setEnabled(true);
+    connect(entry, &QAction::triggered, this, [this, entry] { menuItemClicked(entry); });
+    return entry;
 }
 
 QStringList QDWelcomeViewController::menuEntryKeys(int n) const

@@ -22,8 +22,10 @@ class QHBoxLayout;
 class QDApplicationCellView;
 class QDUploadWindowController;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTableWidget;
+class QWidgetAction;
 class ShellServices;
 class VersionCheck;
 
@@ -134,6 +136,7 @@ private:
     void watchBuildFolders();
     void mergeRecentBuilds();
     void refillBuildEntries();
+    QWidgetAction *makeBuildEntry(QMenu *menu, int i);
     QStringList menuEntryKeys(int n) const;
     void openRecentBuild(const RecentBuild &build);
     void showWatchFailure(const QString &directory, const QString &reason);
