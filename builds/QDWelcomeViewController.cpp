@@ -475,7 +475,7 @@ void QDWelcomeViewController::refillBuildEntries()
     }
     // Entries that would show the same builds stay as they are: an open menu keeps the entry under
     // the pointer when a rescan finds nothing new.
-    const QStringList keys = menuEntryKeys(n);
+    const QStringList keys = buildKeys(m_recentBuilds, n);
     if (buildSlots.size() == n && keys == m_menuEntryKeys)
         return;
     m_menuEntryKeys = keys;
@@ -517,11 +517,12 @@ QWidgetAction *QDWelcomeViewController::makeBuildEntry(QMenu *menu, int i)
     return entry;
 }
 
-QStringList QDWelcomeViewController::menuEntryKeys(int n) const
+// What the first n builds show, one text each: equal lists show the same rows and entries.
+QStringList QDWelcomeViewController::buildKeys(const QList<RecentBuild> &builds, qsizetype n)
 {
     QStringList keys;
-    for (int i = 0; i < n; ++i) {
-        const RecentBuild &build = m_recentBuilds.at(i);
+    for (qsizetype i = 0; i < qMin(n, builds.size()); ++i) {
+        const RecentBuild &build = builds.at(i);
         keys.append(QStringList { build.path(), build.date().toString(Qt::ISODateWithMs), build.appName(),
             build.version(), build.build(), build.identifier() }
                         .join(u'\n'));
@@ -577,7 +578,12 @@ void QDWelcomeViewController::buildFolderPackagesChanged()
 {
     // As a scan's refresh, but the status item is left as it is: an open upload window keeps it
     // disabled.
+    // A scan that changed nothing shown leaves the rows and entries alone (and the user's selection).
+    const QStringList before = buildKeys(m_recentBuilds, m_recentBuilds.size());
     mergeRecentBuilds();
+    if (m_recentlyBuildTable->rowCount() == numberOfRowsInTableView()
+        && buildKeys(m_recentBuilds, m_recentBuilds.size()) == before)
+        return;
     refillBuildEntries();
     reloadData();
     placeNobuildLabel();

@@ -137,7 +137,7 @@ private:
     void mergeRecentBuilds();
     void refillBuildEntries();
     QWidgetAction *makeBuildEntry(QMenu *menu, int i);
-    QStringList menuEntryKeys(int n) const;
+    static QStringList buildKeys(const QList<RecentBuild> &builds, qsizetype n);
     void openRecentBuild(const RecentBuild &build);
     void showWatchFailure(const QString &directory, const QString &reason);
 

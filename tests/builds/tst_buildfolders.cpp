@@ -270,6 +270,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rowTitles(), (QStringList { u"IosDemo 2.0 (7)"_s, u"Archived 1.2.3 (45)"_s }), 15000);
         QCOMPARE(cell(1)->kindTextField()->isVisible(), false); // archives carry no mark
 
+        // A rescan that finds the same packages keeps the rows, the entries and the selection.
+        const QPointer<QDApplicationCellView> row = cell(1);
+        const QPointer<QAction> entry = m_shell->entries().value(0);
+        m_screen->recentlyBuildTable()->selectRow(1);
+        catalogue()->rescan();
+        waitForScan();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(row && row == cell(1));
+        QVERIFY(entry && entry == m_shell->entries().value(0));
+        QVERIFY(m_screen->recentlyBuildTable()->selectionModel()->isRowSelected(1, {}));
+
         doubleClickRow(0);
         QDAppInfoViewController *form = waitForForm();
         QVERIFY(form);
