@@ -42,7 +42,7 @@ cleanup() {
         kill "${pids[$i]}" 2>/dev/null
         wait "${pids[$i]}" 2>/dev/null
     done
-    rm -rf "$work"
+    if [ -n "${SCREENSHOTS_KEEP:-}" ]; then echo "screenshots: kept $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT
@@ -92,7 +92,8 @@ pids+=($!)
 wait_for 10 xdotool search --class trayer || fail "trayer did not start"
 
 # --- The stand-in service --------------------------------------------------------------------
-"$bin/quillo-server" --seed-demo --listen 127.0.0.1:0 --data "$work/service" >"$work/service.out" 2>"$work/service.log" &
+# Any Host is answered: the slow relay below, on a port of its own, passes the program's Host on.
+"$bin/quillo-server" --seed-demo --listen 127.0.0.1:0 --allow-host '*' --data "$work/service" >"$work/service.out" 2>"$work/service.log" &
 pids+=($!)
 wait_for 20 grep -q '^listening on http://' "$work/service.out" || fail "the stand-in service did not start"
 address=$(sed -n 's|^listening on http://||p' "$work/service.out")
