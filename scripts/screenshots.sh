@@ -9,7 +9,8 @@
 #
 # It builds nothing: BUILD_DIR must hold bin/quillo-desktop and bin/quillo-server. Everything it
 # writes besides the pictures lives in a temporary folder that is removed at the end, with every
-# process it started stopped. The user's own settings and archives are not touched.
+# process it started stopped. SCREENSHOTS_KEEP=1 keeps that folder (logs of the service,
+# the program and the display) and prints where it is. The user's own settings and archives are not touched.
 #
 # The upload window is opened on a package through the program's debugging aid
 # QUILLO_OPEN_PACKAGE=<path> (see shell/main.cpp), since a drag is not something xdotool does well;
