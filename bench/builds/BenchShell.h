@@ -6,12 +6,16 @@
 #include "ui/TrayStatusItem.h"
 
 #include <QAction>
+#include <QList>
 #include <QMenu>
+
+#include <algorithm>
+#include <cstdio>
 
 #include <time.h>
 
-// What the benchmarks of the recent-builds screen put around it: a status menu with its five build
-// slots and a notifier that shows nothing.
+// What the benchmarks of the recent-builds screen put around it (a status menu with its five build
+// slots, a notifier that shows nothing) and how they time and print.
 namespace BenchBuilds {
 
 using namespace Qt::StringLiterals;
@@ -56,6 +60,19 @@ inline qint64 threadCpuNs()
     timespec now {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+inline double ms(qint64 ns)
+{
+    return double(ns) / 1e6;
+}
+
+// One figure's runs: the least, the median and the most.
+inline void printRow(const char *what, QList<qint64> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    std::printf("  %-44s min %8.1f ms   median %8.1f ms   max %8.1f ms   (%lld runs)\n", what, ms(samples.first()),
+        ms(samples.at(samples.size() / 2)), ms(samples.last()), static_cast<long long>(samples.size()));
 }
 
 } // namespace BenchBuilds

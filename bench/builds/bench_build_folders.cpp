@@ -41,12 +41,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using BenchBuilds::BenchShell;
+using BenchBuilds::ms;
+using BenchBuilds::printRow;
 using BenchBuilds::threadCpuNs;
 
-double ms(qint64 ns)
-{
-    return double(ns) / 1e6;
-}
 
 // Runs the event loop until done() with a 1 ms timer; returns the longest gap between its ticks
 // (wall clock) and the main thread's own work in the busiest gap.
@@ -123,12 +121,6 @@ bool makeTree(const QString &root, int files, int packages, const QStringList &s
     return true;
 }
 
-void printRow(const char *what, QList<qint64> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    std::printf("  %-44s min %8.1f ms   median %8.1f ms   max %8.1f ms   (%lld runs)\n", what, ms(samples.first()),
-        ms(samples.at(samples.size() / 2)), ms(samples.last()), static_cast<long long>(samples.size()));
-}
 
 } // namespace
 

@@ -42,6 +42,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using BenchBuilds::BenchShell;
+using BenchBuilds::ms;
+using BenchBuilds::printRow;
 using BenchBuilds::threadCpuNs;
 
 struct Gap
@@ -73,17 +75,7 @@ QList<Gap> measureLoop(const std::function<bool()> &running, QElapsedTimer &cloc
     return gaps;
 }
 
-double ms(qint64 ns)
-{
-    return double(ns) / 1e6;
-}
 
-void printRow(const char *what, QList<qint64> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    std::printf("  %-44s min %8.1f ms   median %8.1f ms   max %8.1f ms   (%lld runs)\n", what, ms(samples.first()),
-        ms(samples.at(samples.size() / 2)), ms(samples.last()), static_cast<long long>(samples.size()));
-}
 
 } // namespace
 
