@@ -576,9 +576,9 @@ void QDWelcomeViewController::mergeRecentBuilds()
 
 void QDWelcomeViewController::buildFolderPackagesChanged()
 {
-    // As a scan's refresh, but the status item is left as it is: an open upload window keeps it
-    // disabled.
-    // A scan that changed nothing shown leaves the rows and entries alone (and the user's selection).
+    // As a scan's refresh, but the status item is left as it is (an open upload window keeps it
+    // disabled), and a scan that changed nothing shown leaves the rows, the entries and the user's
+    // selection alone.
     const QStringList before = buildKeys(m_recentBuilds, m_recentBuilds.size());
     mergeRecentBuilds();
     if (m_recentlyBuildTable->rowCount() == numberOfRowsInTableView()
