@@ -116,6 +116,21 @@ CloudClientRequest::Outcome CloudClientRequest::decodeReply(const std::optional<
     return {false, errorRecord(QString::number(code), hasMessage ? message.toVariant() : QVariant()), true};
 }
 
+namespace {
+
+// A call's cookies, for the service's domain, valid for a while.
+QList<HttpCookie> callCookies(const QVariantMap &cookies, const QUrl &url)
+{
+    const QDateTime expiry = QDateTime::currentDateTimeUtc().addSecs(CloudClientRequest::kCookieLifetimeSeconds);
+    QList<HttpCookie> list;
+    for (auto it = cookies.cbegin(); it != cookies.cend(); ++it)
+        list.append(HttpCookie{it.key(), WireFormat::valueText(CloudClientRequest::urlEncodeValue(it.value())),
+                               u"."_s + url.host(), u"/"_s, expiry});
+    return list;
+}
+
+} // namespace
+
 void CloudClientRequest::callMethodWithMod(const QString &mod, const QVariant &params, const QVariant &postParams,
                                            const QVariant &files, const QVariant &cookies, const QVariant &header,
                                            QObject *delegate, const QString &selector, const QString &errorSelector)
@@ -156,15 +171,8 @@ void CloudClientRequest::callMethodWithMod(const QString &mod, const QVariant &p
     request->setDefaultResponseEncoding("UTF-8");
     request->setTimeout(g_defaultTimeout);
 
-    const QVariantMap cookieMap = cookies.toMap();
-    if (!cookieMap.isEmpty()) {
-        const QDateTime expiry = QDateTime::currentDateTimeUtc().addSecs(kCookieLifetimeSeconds);
-        QList<HttpCookie> list;
-        for (auto it = cookieMap.cbegin(); it != cookieMap.cend(); ++it)
-            list.append(HttpCookie{it.key(), WireFormat::valueText(urlEncodeValue(it.value())),
-                                   u"."_s + url.host(), u"/"_s, expiry});
+    if (const QList<HttpCookie> list = callCookies(cookies.toMap(), url); !list.isEmpty())
         request->setCookies(list);
-    }
 
     request->setHeader(u"Host"_s, Config::serviceHost());
     const QVariantMap headerMap = header.toMap();
