@@ -73,7 +73,7 @@ for n in $(seq 91 140); do
     fi
 done
 [ -n "$display" ] || fail "no free display number"
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp +bs >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -noreset +bs >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 wait_for 10 xdotool getdisplaygeometry || fail "Xvfb did not start (see $work/xvfb.log)"

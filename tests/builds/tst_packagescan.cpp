@@ -142,7 +142,8 @@ private slots:
         const QString apkPath = BuildTree::gradleOutput(m_root + u"/Demo"_s);
         const QString ipaPath = m_root + u"/ci/IosDemo.ipa"_s;
         QVERIFY2(BuildTree::place(BuildTree::apk(), apkPath, past(5)), qPrintable(Fixtures::lastError()));
-        QVERIFY(BuildTree::place(BuildTree::ipa(), ipaPath, past(10)));
+        const QDateTime ipaTime = past(10);
+        QVERIFY(BuildTree::place(BuildTree::ipa(), ipaPath, ipaTime));
 
         const PackageScan::Result first = PackageScan::run({ m_root }, options());
         QCOMPARE(first.inspected, 2);
@@ -163,7 +164,7 @@ private slots:
         QCOMPARE(ios.appName, u"IosDemo"_s);
         QCOMPARE(ios.version, u"2.0"_s);
         QCOMPARE(ios.build, u"7"_s);
-        QCOMPARE(ios.modified().toSecsSinceEpoch(), past(10).toSecsSinceEpoch());
+        QCOMPARE(ios.modified().toSecsSinceEpoch(), ipaTime.toSecsSinceEpoch());
 
         // Another scan (another process could do it: the cache is a file) reads no package.
         const PackageScan::Result second = PackageScan::run({ m_root }, options());

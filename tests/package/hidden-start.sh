@@ -51,7 +51,9 @@ wait_for() {
 }
 
 # --- A private desktop: display, session bus, tray; a home of its own -----------------------------
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# -noreset: the server stays up between the programs started here (by default it resets when its
+# last client leaves, and a program starting meanwhile cannot connect).
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 wait_for 10 test -s "$work/display" || { cat "$work/xvfb.log" >&2; echo "hidden-start: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$(head -n 1 "$work/display")
