@@ -45,7 +45,6 @@ using BenchBuilds::ms;
 using BenchBuilds::printRow;
 using BenchBuilds::threadCpuNs;
 
-
 // Runs the event loop until done() with a 1 ms timer; returns the longest gap between its ticks
 // (wall clock) and the main thread's own work in the busiest gap.
 struct Blocks
@@ -120,7 +119,6 @@ bool makeTree(const QString &root, int files, int packages, const QStringList &s
     }
     return true;
 }
-
 
 } // namespace
 

@@ -75,8 +75,6 @@ QList<Gap> measureLoop(const std::function<bool()> &running, QElapsedTimer &cloc
     return gaps;
 }
 
-
-
 } // namespace
 
 int main(int argc, char *argv[])
